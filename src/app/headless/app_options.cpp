@@ -1,0 +1,70 @@
+#include "app/headless/app_options.h"
+
+#include <cstring>
+
+namespace kalvor {
+
+const char* UsageText() {
+    return "Usage: kalvor-tp [OPTION]...\n"
+           "Service and test console for ZEDA1000 and ZEDA2000 banknote dispenser modules.\n"
+           "\n"
+           "  --headless          run without a window, reading operator actions from a script\n"
+           "  --script FILE       the headless script (default: standard input)\n"
+           "  --trace[=FILE]      a line for every write and every received chunk\n"
+           "                      ([SECONDS.mmm] TX 04 50 02 46 03 13), on standard output or in FILE\n"
+           "  --simulate [MODEL]  talk to a built-in simulated module on COM1 (MODEL zeda1000 or\n"
+           "                      zeda2000, default zeda2000); the profile is left as it is\n"
+           "  --calibration       add the tabs \"Set Environmant\" and \"Notes Init\"\n"
+           "  --help              show this help and exit\n"
+           "  --version           show the version and exit\n"
+           "\n"
+           "Serial ports: COMn is the environment variable KALVOR_COMn if set, else key COMn of\n"
+           "section [COMPORTS] in ~/.config/kalvor-tp.ini, else /dev/ttyS<n-1>.\n"
+           "\n"
+           "Headless script, one action a line ('#' starts a comment):\n"
+           "  tab N | set ID TEXT | check ID | uncheck ID | click ID | wait MS | wait idle [MS]\n"
+           "  print message | print status | print ID | print visible | print disabled | quit\n"
+           "Every box prints 'BOX CAPTION: TEXT' and is closed with OK.\n"
+           "Exit status: 0 done; 1 script error; 2 bad options.\n";
+}
+
+std::string ParseOptions(int argc, char** argv, AppOptions& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--script") {
+            if (i + 1 >= argc) return "--script needs a file";
+            o.script = argv[++i];
+        } else if (a.rfind("--script=", 0) == 0) {
+            o.script = a.substr(9);
+        } else if (a == "--trace") {
+            o.trace = true;
+        } else if (a.rfind("--trace=", 0) == 0) {
+            o.trace = true;
+            o.traceFile = a.substr(8);
+            if (o.traceFile.empty()) return "--trace= needs a file";
+        } else if (a == "--calibration") {
+            o.calibration = true;
+        } else if (a == "--simulate" || a.rfind("--simulate=", 0) == 0) {
+            std::string model = a.size() > 11 ? a.substr(11) : "";
+            if (model.empty() && i + 1 < argc && argv[i + 1][0] != '-') model = argv[++i];
+            if (model.empty() || model == "zeda2000") o.simulate = 1;
+            else if (model == "zeda1000") o.simulate = 0;
+            else return "--simulate takes zeda1000 or zeda2000, not '" + model + "'";
+        } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {
+            o.passThrough.push_back(a);
+            if (i + 1 < argc) o.passThrough.push_back(argv[++i]);
+        } else {
+            return "unknown option '" + a + "'";
+        }
+    }
+    if (!o.script.empty() && !o.headless) return "--script needs --headless";
+    return {};
+}
+
+}  // namespace kalvor

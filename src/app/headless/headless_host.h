@@ -1,0 +1,83 @@
+// The headless host: runs the console with no display. One thread is the UI thread (the caller
+// of Run*); timers are real, boxes are printed as "BOX CAPTION: TEXT" and closed with OK at
+// once, and the channel's reader threads hand their chunks over through a queue.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "console/dialog_host.h"
+#include "serial/comm.h"
+
+namespace kalvor {
+
+class CConsoleDlg;
+
+// CR, LF and backslash written as \r, \n and \\.
+std::string EscapeText(const std::string& text);
+
+class HeadlessHost final : public DialogHost, public RxSink {
+public:
+    explicit HeadlessHost(std::ostream& out);
+    ~HeadlessHost() override;
+
+    void Attach(CConsoleDlg* dlg) { m_dlg = dlg; }
+
+    // DialogHost
+    void SetTimer(int id, unsigned milliseconds) override;
+    void KillTimer(int id) override;
+    int64_t MonotonicMs() override;
+    LocalTime LocalNow() override;
+    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    void PostMessage(unsigned message, uintptr_t wParam) override;
+    RxSink& Sink() override { return *this; }
+    void EndDialog(int result) override;
+
+    // RxSink (reader threads)
+    void HandOver(std::function<void()> work) override;
+
+    // The UI loop: serve hand-overs, posted messages and timers for `ms` milliseconds, or until
+    // `done` is true (checked after every event) or the limit passes. Returns done's last value.
+    void RunFor(int64_t ms);
+    bool RunUntil(const std::function<bool()>& done, int64_t limitMs);
+    // Serve whatever is due now without waiting.
+    void Pump();
+
+    bool Ended() const { return m_ended; }
+    // Stop serving hand-overs; waiting readers are released without running their work.
+    void Shutdown();
+
+    // "[SECONDS.mmm] TX 04 50 ..." for every write and received chunk.
+    void TraceLine(bool tx, const uint8_t* data, size_t length);
+    int64_t StartMs() const { return m_startMs; }
+
+private:
+    struct HandOverItem {
+        std::function<void()> work;
+        bool done = false;
+    };
+    static constexpr int kTimers = 8;
+
+    bool ServeOne(int64_t waitUntilMs);
+
+    std::ostream& m_out;
+    CConsoleDlg* m_dlg = nullptr;
+    int64_t m_startMs = 0;
+    int64_t m_due[kTimers];
+    std::deque<std::pair<unsigned, uintptr_t>> m_posted;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;       // the UI loop waits here
+    std::condition_variable m_handedBack; // readers wait here
+    std::deque<HandOverItem*> m_handOvers;
+    bool m_shutdown = false;
+    bool m_ended = false;
+};
+
+}  // namespace kalvor

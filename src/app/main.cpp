@@ -1,0 +1,42 @@
+// kalvor-tp: the console in a window, or headless with --headless.
+#include <fstream>
+#include <iostream>
+
+#include "app/headless/app_options.h"
+#include "app/headless/headless_app.h"
+
+#ifdef KALVOR_WITH_QT
+#include "ui/qt_app.h"
+#endif
+
+int main(int argc, char** argv) {
+    kalvor::AppOptions options;
+    const std::string bad = kalvor::ParseOptions(argc, argv, options);
+    if (!bad.empty()) {
+        std::cerr << "kalvor-tp: " << bad << "\n" << kalvor::UsageText();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << kalvor::UsageText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "kalvor-tp " << kalvor::kProgramVersion << "\n";
+        return 0;
+    }
+    if (options.headless) {
+        if (options.script.empty()) return kalvor::RunHeadless(options, std::cin, std::cout, std::cerr);
+        std::ifstream script(options.script);
+        if (!script) {
+            std::cerr << "kalvor-tp: cannot read the script " << options.script << "\n";
+            return 2;
+        }
+        return kalvor::RunHeadless(options, script, std::cout, std::cerr);
+    }
+#ifdef KALVOR_WITH_QT
+    return kalvor::RunWindow(argc, argv, options);
+#else
+    std::cerr << "kalvor-tp: built without a window; use --headless\n";
+    return 2;
+#endif
+}

@@ -1,0 +1,102 @@
+// Port settings, the remembered port and the module model.
+#include <cerrno>
+
+#include "console/console_dlg.h"
+
+namespace kalvor {
+
+uint8_t CConsoleDlg::WireParity(uint8_t parityCode) {
+    // The radios store 0 "None", 1 "Even", 2 "Odd"; the channel takes the line's own codes.
+    switch (parityCode) {
+    case 1: return kParityEven;
+    case 2: return kParityOdd;
+    default: return kParityNone;
+    }
+}
+
+void CConsoleDlg::ReportOpenFailure(int port) {
+    // One line for the technician: which COM, which device, and why.
+    std::string line;
+    UpdateData(true);
+    if (!m_strMessage.empty() && m_strMessage.back() != '\n') line = "\r\n";
+    line += "COM" + std::to_string(port) + " (" + m_comm->DevicePath() + "): ";
+    line += m_comm->LastError().empty() ? "cannot be opened" : m_comm->LastError();
+    if (m_comm->LastErrno() == EACCES)
+        line += " - add the user to the 'dialout' group (sudo adduser $USER dialout, then log in again)";
+    if (m_comm->LastErrno() == EBUSY || m_comm->LastErrno() == EWOULDBLOCK)
+        line += " - the port is in use by another program";
+    line += "\r\n";
+    AppendMessage(line);
+}
+
+void CConsoleDlg::OpenPortFromProfile() {
+    if (!m_comm->InitEvents()) {
+        ErrorBox("Can't open comm port");
+        return;
+    }
+    if (m_bPortOpen) {
+        m_comm->ClosePort();
+        m_bPortOpen = 0;
+    }
+    const std::string value = m_profile.GetString("KALVOR", "PORT");
+    const char c = value.empty() ? '\0' : value[0];
+    m_nPort = static_cast<uint16_t>(static_cast<unsigned char>(c) - '0');
+
+    UpdateData(true);
+    m_bCom1 = m_bCom2 = m_bCom3 = m_bCom4 = 0;
+    switch (c) {
+    case '1': m_bCom1 = 1; break;
+    case '2': m_bCom2 = 1; break;
+    case '3': m_bCom3 = 1; break;
+    case '4': m_bCom4 = 1; break;
+    default:
+        m_bCom1 = 1;
+        m_nPort = 1;
+        break;
+    }
+    UpdateData(false);
+
+    if (m_comm->OpenPort(m_nPort, m_nBaud, 8, kOneStopBit, WireParity(m_nParity))) {
+        AppendMessage("Com Port " + std::to_string(m_nPort) + " is opened");
+        m_bPortOpen = 1;
+    } else {
+        ReportOpenFailure(m_nPort);
+        ErrorBox("Can't open comport. init");
+    }
+}
+
+void CConsoleDlg::ApplyPortSettings() {
+    if (!m_comm->InitEvents()) {
+        ErrorBox("Can't open comm port");
+        return;
+    }
+    if (m_bPortOpen) {
+        m_comm->ClosePort();
+        m_bPortOpen = 0;
+    }
+    if (!m_comm->OpenPort(m_nPort, m_nBaud, 8, kOneStopBit, WireParity(m_nParity))) {
+        ReportOpenFailure(m_nPort);
+        ErrorBox("Can't open comport.");
+        return;
+    }
+    m_bPortOpen = 1;
+    m_profile.WriteInt("KALVOR", "PORT", m_nPort);
+}
+
+void CConsoleDlg::OnPortRadio(int id) { m_nPort = static_cast<uint16_t>(id - 1006 + 1); }
+
+void CConsoleDlg::OnParityRadio(int id) { m_nParity = static_cast<uint8_t>(id - 1012); }
+
+void CConsoleDlg::OnBaudRadio(int id) {
+    static const uint16_t rates[] = {4800, 9600, 19200, 38400};
+    m_nBaud = rates[id - 1016];
+}
+
+void CConsoleDlg::OnModelRadio(int id) {
+    m_nModel = id == 1135 ? 1 : 0;
+    UpdateData(true);
+    ApplyModelEnables();
+    UpdateData(false);
+}
+
+}  // namespace kalvor
