@@ -1,0 +1,159 @@
+#include "support/test_host.h"
+
+#include <cstdio>
+
+#include "protocol/frame.h"
+
+namespace kalvor::test {
+
+int FakeChannel::OpenPort(uint16_t port, uint16_t baud, uint8_t byteSize, uint8_t stopBits, uint8_t parity) {
+    opens.push_back({port, baud, byteSize, stopBits, parity});
+    path = ResolvePort(port);
+    if (port > 4) return 0;
+    for (int p : failingPorts)
+        if (p == port) {
+            error = path + ": No such file or directory";
+            return 0;
+        }
+    error.clear();
+    connected = true;
+    return 1;
+}
+
+int FakeChannel::ClosePort() {
+    ++closes;
+    connected = false;
+    return 1;
+}
+
+int FakeChannel::WriteComm(const uint8_t* data, uint32_t length) {
+    writes.push_back({clock ? clock() : 0, Bytes(data, data + length)});
+    return connected ? 1 : 0;
+}
+
+std::string MemoryProfile::GetString(const std::string& section, const std::string& key,
+                                     const std::string& fallback) {
+    auto it = values.find(section + "/" + key);
+    return it == values.end() ? fallback : it->second;
+}
+
+bool MemoryProfile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    values[section + "/" + key] = value;
+    ++writes;
+    return true;
+}
+
+LocalTime TestHost::LocalNow() {
+    const int64_t s = (localBaseSeconds + now / 1000) % 86400;
+    return {static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)};
+}
+
+void TestHost::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
+    boxes.push_back({text, caption, icon, now});
+    if (onBox) onBox(boxes.back());
+}
+
+void TestHost::RunPosted() {
+    while (!posted.empty() && m_dlg) {
+        auto [message, wParam] = posted.front();
+        posted.pop_front();
+        m_dlg->OnPosted(message, wParam);
+    }
+}
+
+void TestHost::Advance(int64_t ms) {
+    const int64_t end = now + ms;
+    for (;;) {
+        int id = -1;
+        int64_t due = end + 1;
+        for (auto& [timer, at] : timers)
+            if (at <= end && at < due) {
+                id = timer;
+                due = at;
+            }
+        if (id < 0) break;
+        now = due;
+        timers.erase(id);
+        if (m_dlg) m_dlg->OnTimer(id);
+        RunPosted();
+    }
+    now = end;
+}
+
+void TestHost::Deliver(const Bytes& bytes, size_t chunk) {
+    if (chunk == 0 || chunk > 80) chunk = 80;
+    for (size_t i = 0; i < bytes.size(); i += chunk)
+        m_heldChunks.emplace_back(bytes.begin() + i, bytes.begin() + std::min(bytes.size(), i + chunk));
+    if (m_inChunk) return;  // the reader waits in its hand-over
+    while (!m_heldChunks.empty()) {
+        Bytes c = std::move(m_heldChunks.front());
+        m_heldChunks.pop_front();
+        m_inChunk = true;
+        if (m_dlg) m_dlg->OnCommRxChar(c.data(), static_cast<uint16_t>(c.size()));
+        m_inChunk = false;
+        RunPosted();
+    }
+}
+
+TestConsole::TestConsole(ConsoleOptions options, const std::string& profilePort, bool init) {
+    auto fake = std::make_unique<FakeChannel>();
+    channel = fake.get();
+    channel->clock = [this] { return host.now; };
+    if (!profilePort.empty()) profile.values["KALVOR/PORT"] = profilePort;
+    dlg = std::make_unique<CConsoleDlg>(host, profile, std::move(fake), options);
+    host.Attach(dlg.get());
+    if (init) {
+        dlg->OnInitDialog();
+        host.RunPosted();
+    }
+}
+
+void TestConsole::Click(int id) {
+    const Control* c = controls().Find(id);
+    if (c && (c->kind == ControlKind::CheckBox || c->kind == ControlKind::Radio)) controls().UserClick(id);
+    dlg->OnCommand(id);
+    host.RunPosted();
+}
+
+void TestConsole::Type(int id, const std::string& text) { controls().UserSetText(id, text); }
+
+void TestConsole::Tab(int page) {
+    if (page == controls().TabSelection()) return;
+    controls().SetTabSelection(page);
+    dlg->OnSelChangeTab();
+}
+
+std::vector<Bytes> TestConsole::TakeWrites() {
+    std::vector<Bytes> out;
+    for (auto& w : channel->writes) out.push_back(w.bytes);
+    channel->writes.clear();
+    return out;
+}
+
+Bytes Frame(std::initializer_list<uint8_t> body) {
+    Bytes f{SOH};
+    f.insert(f.end(), body.begin(), body.end());
+    f.push_back(ETX);
+    f.push_back(Bcc(f.data(), f.size()));
+    return f;
+}
+
+Bytes ResponseFrame(uint8_t command, const Bytes& data, uint8_t id) {
+    Bytes f{SOH, id, STX, command};
+    f.insert(f.end(), data.begin(), data.end());
+    f.push_back(ETX);
+    f.push_back(Bcc(f.data(), f.size()));
+    return f;
+}
+
+std::string Hex(const Bytes& b) {
+    std::string s;
+    char h[4];
+    for (size_t i = 0; i < b.size(); ++i) {
+        std::snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
+        s += h;
+    }
+    return s;
+}
+
+}  // namespace kalvor::test
