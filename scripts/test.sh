@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up and builds, then runs every test: the unit and channel tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the channel tests under ThreadSanitizer, and last the whole suite
+# (unit, channel, simulator, end to end, window under the offscreen platform, install tree).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+jobs="$(nproc)"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: unit and channel tests"
+cmake -S . -B build-asan -G Ninja -DKALVOR_WITH_QT=OFF -DKALVOR_SANITIZE=address >/dev/null
+cmake --build build-asan -j"$jobs" --target unit_tests channel_tests
+./build-asan/unit_tests --gtest_brief=1
+./build-asan/channel_tests --gtest_brief=1
+
+echo "== ThreadSanitizer: channel tests"
+cmake -S . -B build-tsan -G Ninja -DKALVOR_WITH_QT=OFF -DKALVOR_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j"$jobs" --target channel_tests
+TSAN_OPTIONS="halt_on_error=1" ./build-tsan/channel_tests --gtest_brief=1
+
+echo "== Every test"
+ctest --test-dir build --output-on-failure -j"$jobs"
