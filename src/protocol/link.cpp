@@ -71,9 +71,16 @@ void Link::OnByte(uint8_t byte) {
 
     case LinkState::InFrame:
         if (byte == SOH) {
-            // The frame so far is given up and shown before the new one is collected.
+            // The frame so far is given up and shown before the new one is collected. A posted
+            // hand-over (overflow, frame timer) may still be waiting to read the raw frame, so
+            // it gets its bytes back once this one has been shown.
+            uint8_t pending[kFrameCapacity];
+            const uint16_t pendingLength = rawLength;
+            std::memcpy(pending, raw, sizeof raw);
             CopyToRaw();
             m_host.LinkSendFrameRaw(rawLength);
+            std::memcpy(raw, pending, sizeof raw);
+            rawLength = pendingLength;
             m_host.LinkKillTimer(TIMER_FRAME);
             StartFrame();
             break;
