@@ -276,4 +276,33 @@ void CConsoleDlg::LinkSendFrameRaw(uint16_t length) { kalvor::OnFrameRaw(*this, 
 void CConsoleDlg::LinkPostFrameRaw(uint16_t length) { m_host.PostMessage(kWmFrameRaw, length); }
 void CConsoleDlg::LinkRepeatTimer() { SendNextCycle(); }
 
+void CConsoleDlg::LinkAckReceived() {
+    if (m_cycleOutstanding && m_recorder) m_recorder->AckReceived(m_host.MonotonicMs());
+}
+
+void CConsoleDlg::LinkFailed(const char* how) {
+    if (!m_cycleOutstanding) return;
+    m_cycleOutstanding = false;
+    if (m_recorder) m_recorder->Failed(m_host.MonotonicMs(), how);
+    EndRun();
+}
+
+bool CConsoleDlg::RecordResults(const std::string& path) {
+    m_recorder = std::make_unique<BurnInRecorder>(path);
+    if (m_recorder->Ok()) return true;
+    m_recorder.reset();
+    return false;
+}
+
+void CConsoleDlg::EndRun() {
+    if (!m_runActive) return;
+    m_runActive = false;
+    if (!m_recorder) return;
+    UpdateData(true);
+    if (!m_strMessage.empty() && m_strMessage.back() != '\n') m_strMessage += "\r\n";
+    m_strMessage += m_recorder->Summary();
+    m_strMessage += "\r\n";
+    UpdateData(false);
+}
+
 }  // namespace kalvor

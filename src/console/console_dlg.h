@@ -12,6 +12,7 @@
 #include "console/control_table.h"
 #include "console/dialog_host.h"
 #include "console/profile.h"
+#include "operations/burn_in_recorder.h"
 #include "protocol/decoders.h"
 #include "protocol/link.h"
 #include "serial/channel.h"
@@ -54,6 +55,11 @@ public:
     // Counters of what went wrong, for an exit status: module error boxes and link give-ups.
     int ModuleErrorCount() const { return m_moduleErrors; }
     int LinkGiveUpCount() const { return m_linkGiveUps; }
+    // A dispense run is under way: a cycle outstanding, or a pause with a cycle still due.
+    bool RunActive() const { return m_runActive; }
+    // Records every dispense cycle into a CSV file and adds a summary line per run to the
+    // Message pane. Returns false when the file cannot be written.
+    bool RecordResults(const std::string& path);
 
     // --- Data exchange and panes ----------------------------------------------------------
     void UpdateData(bool saveAndValidate);
@@ -140,6 +146,10 @@ private:
     void LinkSendFrameRaw(uint16_t length) override;
     void LinkPostFrameRaw(uint16_t length) override;
     void LinkRepeatTimer() override;
+    void LinkAckReceived() override;
+    void LinkFailed(const char* how) override;
+    void EndRun();
+    bool RepeatArmed() const { return (m_armedTimers & (1u << TIMER_REPEAT)) != 0; }
 
     void SetTimer(int id, unsigned ms);
     void KillTimer(int id);
@@ -187,6 +197,9 @@ private:
     unsigned m_armedTimers = 0;  // bit per timer id
     int m_moduleErrors = 0;
     int m_linkGiveUps = 0;
+    bool m_runActive = false;
+    bool m_cycleOutstanding = false;
+    std::unique_ptr<BurnInRecorder> m_recorder;
 
     // Panes and edit texts.
     std::string m_strMessage, m_strStatus;

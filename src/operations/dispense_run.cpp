@@ -45,6 +45,9 @@ void CConsoleDlg::StartDispense() {
     m_bDouble = m_bNearing = m_bLength = 0;
     UpdateData(false);
     m_nRejectedTotal = 0;
+    EndRun();  // a run still pausing is replaced by this one
+    m_runActive = true;
+    if (m_recorder) m_recorder->RunStarted();
     SendDispenseFrame();
     SetTimer(TIMER_ACK, kAckWaitShortMs);
     KillTimer(TIMER_REPEAT);
@@ -122,6 +125,10 @@ void CConsoleDlg::SendDispenseFrame() {
     }
     LinkWrite(m_link.frame.bytes, m_link.frame.length);
     StampSendTime();
+    m_cycleOutstanding = true;
+    if (m_recorder)
+        m_recorder->CycleWritten(m_sendStampMs, static_cast<char>(m_link.frame.bytes[3]), m_upperDigits,
+                                 m_lowerDigits);
     m_link.state = LinkState::AwaitAck;
     m_link.busy = 1;
     UpdateData(true);
@@ -132,9 +139,22 @@ void CConsoleDlg::SendDispenseFrame() {
 }
 
 void CConsoleDlg::SendNextCycle() {
-    if (m_nRepeat <= m_nExecuted) return;
+    if (m_nRepeat <= m_nExecuted) {
+        EndRun();
+        return;
+    }
     StampSendTime();
     m_link.SendNextCycleFrame();
+    // Another command sent during the pause replaced the stored frame: that frame went out
+    // instead of a cycle, and its answer goes to its own decoder, which arms no further cycle.
+    const uint8_t command = m_link.frame.bytes[3];
+    if (command != cmd::DispenseUpper && command != cmd::DispenseLower && command != cmd::DispenseBoth) {
+        EndRun();
+        return;
+    }
+    m_cycleOutstanding = true;
+    if (m_recorder)
+        m_recorder->CycleWritten(m_sendStampMs, static_cast<char>(command), m_upperDigits, m_lowerDigits);
 }
 
 void CConsoleDlg::OnCancelRepeat() { m_nRepeat = 0; }
@@ -142,6 +162,9 @@ void CConsoleDlg::OnCancelRepeat() { m_nRepeat = 0; }
 void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
     const uint8_t* f = m_link.rx;
     const uint8_t command = f[3];
+    // "Rsp Time" as it is ticked now: the operator may have ticked it after the cycle was
+    // written, and nothing has pulled the check boxes since.
+    UpdateData(true);
     const bool timed = m_bRspTime != 0;
     const int64_t answerMs = timed ? m_host.MonotonicMs() : 0;
 
@@ -160,6 +183,7 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
 
     UpdateData(true);
     bool dump = false;
+    bool nextArmed = false;
     unsigned dispensed = 0, rejected = 0;
     if (length == 14 && f[8] != '1') {
         m_nRepeat = 0;
@@ -171,6 +195,7 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
         dump = true;
     } else if (m_nRepeat > m_nExecuted) {
         SetTimer(TIMER_REPEAT, kRepeatPauseMs);
+        nextArmed = true;
     }
     if (length == 14) {
         dispensed = Pair(f, 6);
@@ -202,6 +227,29 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
     m_nExecuted = static_cast<uint16_t>(m_nExecuted + 1);
     m_strExecuted = Decimal(m_nExecuted);
     UpdateData(false);
+
+    if (m_cycleOutstanding) {
+        m_cycleOutstanding = false;
+        if (m_recorder) {
+            CycleAnswer a;
+            a.dispensed = static_cast<int>(dispensed);
+            a.rejected = static_cast<int>(rejected);
+            a.moduleError = dump;
+            if (length == 14 || length == 21) {
+                a.resultCode = length == 14 ? f[8] : f[12];
+                a.resultText = a.resultCode == '1' ? "OK" : ErrorCodeText(a.resultCode);
+            }
+            if (command == cmd::DispenseUpper || command == cmd::DispenseLower) {
+                (command == cmd::DispenseUpper ? a.upperEmpty : a.lowerEmpty) = static_cast<char>(f[9]);
+            } else if (command == cmd::DispenseBoth) {
+                a.upperEmpty = static_cast<char>(f[13]);
+                a.lowerEmpty = static_cast<char>(f[14]);
+            }
+            m_recorder->Answered(m_host.MonotonicMs(), a);
+        }
+    }
+    // The run ends here unless a further cycle is armed (a pause still pending counts too).
+    if (!nextArmed && !RepeatArmed()) EndRun();
 }
 
 }  // namespace kalvor

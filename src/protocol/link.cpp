@@ -58,9 +58,11 @@ void Link::OnByte(uint8_t byte) {
             state = LinkState::Idle;
             ackReplyCount = 0;
             ackTimeoutCount = 0;
+            m_host.LinkAckReceived();
         } else if (++ackReplyCount >= 4) {
             ackReplyCount = 0;
             busy = 0;
+            m_host.LinkFailed("no ACK");
             m_host.LinkErrorBox("Can't Receive Ack");
             state = LinkState::Idle;
         } else {
@@ -95,6 +97,7 @@ void Link::OnByte(uint8_t byte) {
             CopyToRaw();
             state = LinkState::Idle;
             busy = 0;
+            m_host.LinkFailed("bad frames");
             m_host.LinkPostFrameRaw(rawLength);
         }
         break;
@@ -122,6 +125,7 @@ void Link::CheckFrame() {
     } else {
         nakCount = 0;
         busy = 0;
+        m_host.LinkFailed("bad frames");
         m_host.LinkErrorBox("Error Receive Frame");
     }
 }
@@ -133,6 +137,7 @@ void Link::OnTimer(int id) {
         busy = 0;
         if (ackTimeoutCount > 3) {
             state = LinkState::Idle;
+            m_host.LinkFailed("no ACK");
             m_host.LinkErrorBox("TimeOut : Receive Ack");
             ackTimeoutCount = 0;
         } else {
@@ -145,8 +150,10 @@ void Link::OnTimer(int id) {
         state = LinkState::Idle;
         // A cut-off answer ends the exchange; otherwise every guarded button would stay dead.
         busy = 0;
+        m_host.LinkFailed("bad frames");
         break;
     case TIMER_RESPONSE:
+        m_host.LinkFailed("no answer");
         m_host.LinkErrorBox("TimeOut : receive response");
         busy = 0;
         break;

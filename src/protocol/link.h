@@ -38,6 +38,10 @@ public:
     virtual void LinkPostFrameRaw(uint16_t length) = 0;
     // TIMER_REPEAT expired.
     virtual void LinkRepeatTimer() = 0;
+    // For recording an exchange: the module's ACK arrived; the exchange ended without a good
+    // answer ("no ACK", "no answer", "bad frames"), told before any box.
+    virtual void LinkAckReceived() {}
+    virtual void LinkFailed(const char* /*how*/) {}
 };
 
 class Link {

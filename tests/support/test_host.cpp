@@ -131,16 +131,20 @@ std::vector<Bytes> TestConsole::TakeWrites() {
 }
 
 Bytes Frame(std::initializer_list<uint8_t> body) {
-    Bytes f{SOH};
-    f.insert(f.end(), body.begin(), body.end());
+    Bytes f;
+    f.reserve(body.size() + 3);
+    f.push_back(SOH);
+    for (uint8_t b : body) f.push_back(b);
     f.push_back(ETX);
     f.push_back(Bcc(f.data(), f.size()));
     return f;
 }
 
 Bytes ResponseFrame(uint8_t command, const Bytes& data, uint8_t id) {
-    Bytes f{SOH, id, STX, command};
-    f.insert(f.end(), data.begin(), data.end());
+    Bytes f;
+    f.reserve(data.size() + 6);
+    for (uint8_t b : {SOH, id, STX, command}) f.push_back(b);
+    for (uint8_t b : data) f.push_back(b);
     f.push_back(ETX);
     f.push_back(Bcc(f.data(), f.size()));
     return f;

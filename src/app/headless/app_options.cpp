@@ -10,8 +10,11 @@ const char* UsageText() {
            "\n"
            "  --headless          run without a window, reading operator actions from a script\n"
            "  --script FILE       the headless script (default: standard input)\n"
-           "  --trace[=FILE]      a line for every write and every received chunk\n"
-           "                      ([SECONDS.mmm] TX 04 50 02 46 03 13), on standard output or in FILE\n"
+           "  --trace [FILE]      a line for every write and every received chunk: without FILE on\n"
+           "                      standard output ([SECONDS.mmm] TX 04 50 02 46 03 13); with FILE a\n"
+           "                      timed and decoded trace (ms since start, ms since the line before)\n"
+           "  --results FILE      one CSV row per dispense cycle, and a summary line per run in the\n"
+           "                      Message pane\n"
            "  --simulate [MODEL]  talk to a built-in simulated module on COM1 (MODEL zeda1000 or\n"
            "                      zeda2000, default zeda2000); the profile is left as it is\n"
            "  --calibration       add the tabs \"Set Environmant\" and \"Notes Init\"\n"
@@ -23,9 +26,11 @@ const char* UsageText() {
            "\n"
            "Headless script, one action a line ('#' starts a comment):\n"
            "  tab N | set ID TEXT | check ID | uncheck ID | click ID | wait MS | wait idle [MS]\n"
-           "  print message | print status | print ID | print visible | print disabled | quit\n"
+           "  wait run [MS] | print message | print status | print ID | print visible |\n"
+           "  print disabled | quit\n"
            "Every box prints 'BOX CAPTION: TEXT' and is closed with OK.\n"
-           "Exit status: 0 done; 1 script error; 2 bad options.\n";
+           "Exit status: 0 done; 1 script error; 2 bad options; 3 a module error code was shown;\n"
+           "4 the link gave up (no ACK, no answer, bad frames); 5 both 3 and 4.\n";
 }
 
 std::string ParseOptions(int argc, char** argv, AppOptions& o) {
@@ -44,6 +49,12 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
             o.script = a.substr(9);
         } else if (a == "--trace") {
             o.trace = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') o.traceFile = argv[++i];
+        } else if (a == "--results") {
+            if (i + 1 >= argc) return "--results needs a file";
+            o.results = argv[++i];
+        } else if (a.rfind("--results=", 0) == 0) {
+            o.results = a.substr(10);
         } else if (a.rfind("--trace=", 0) == 0) {
             o.trace = true;
             o.traceFile = a.substr(8);

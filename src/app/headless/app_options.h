@@ -12,13 +12,24 @@ struct AppOptions {
     bool headless = false;
     std::string script;      // --script FILE (headless); empty: standard input
     bool trace = false;      // --trace: a line per write and received chunk
-    std::string traceFile;   // --trace=FILE: those lines go to FILE instead
+    std::string traceFile;   // --trace FILE: a timed, decoded protocol trace in FILE instead
+    std::string results;     // --results FILE: one CSV row per dispense cycle
     bool calibration = false;
     int simulate = -1;       // --simulate [zeda1000|zeda2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
     std::vector<std::string> passThrough;  // arguments for the window toolkit
 };
 
 constexpr const char* kProgramVersion = "1.02";
+
+// Exit status of the headless host.
+enum : int {
+    kExitOk = 0,
+    kExitScriptError = 1,
+    kExitBadOptions = 2,
+    kExitModuleError = 3,    // a module error code was shown
+    kExitLinkGiveUp = 4,     // the link gave up (no ACK, no answer, bad frames)
+    kExitBoth = 5,           // both of the above
+};
 
 // Returns an empty string on success, else the complaint for a bad option.
 std::string ParseOptions(int argc, char** argv, AppOptions& options);

@@ -7,6 +7,7 @@
 #include "app/headless/headless_host.h"
 #include "app/headless/script_runner.h"
 #include "app/headless/simulated_module.h"
+#include "app/headless/trace_file.h"
 #include "console/console_dlg.h"
 
 namespace kalvor {
@@ -34,24 +35,32 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     Profile& profile = options.simulate >= 0 ? static_cast<Profile&>(simProfile) : iniProfile;
 
     HeadlessHost host(out);
-    HeadlessHost traceHost(traceFile);  // formats the trace lines for a file
+    TraceFile tracer(traceFile);
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = options.calibration;
     consoleOptions.simulatedModel = options.simulate;
     auto dlg = std::make_unique<CConsoleDlg>(host, profile, std::make_unique<CComm>(), consoleOptions);
     host.Attach(dlg.get());
-    if (options.trace) {
-        HeadlessHost* tracer = options.traceFile.empty() ? &host : &traceHost;
-        dlg->Comm().SetTrace([tracer](bool tx, const uint8_t* data, size_t length) {
-            tracer->TraceLine(tx, data, length);
-        });
+    if (options.trace && options.traceFile.empty()) {
+        dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
+    } else if (options.trace) {
+        dlg->Comm().SetTrace([&tracer](bool tx, const uint8_t* data, size_t length) { tracer.Line(tx, data, length); });
+    }
+    if (!options.results.empty() && !dlg->RecordResults(options.results)) {
+        err << "kalvor-tp: cannot write the results file " << options.results << std::endl;
+        return kExitBadOptions;
     }
     dlg->OnInitDialog();
     dlg->OnPaint();
     host.Pump();
 
     ScriptRunner runner(*dlg, host, out, err);
-    const int status = runner.Run(script);
+    int status = runner.Run(script);
+    if (status == kExitOk) {
+        const bool moduleError = dlg->ModuleErrorCount() > 0;
+        const bool giveUp = dlg->LinkGiveUpCount() > 0;
+        status = moduleError && giveUp ? kExitBoth : moduleError ? kExitModuleError : giveUp ? kExitLinkGiveUp : kExitOk;
+    }
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
     dlg.reset();

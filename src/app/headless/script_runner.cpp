@@ -132,6 +132,14 @@ bool ScriptRunner::Execute(const std::string& rawLine, int n, bool& quit) {
     if (command == "wait") {
         const std::string what = Word(line, pos);
         long ms = 0;
+        if (what == "run") {
+            const std::string limit = Word(line, pos);
+            ms = 3600 * 1000;
+            if (!limit.empty() && (!ParseInt(limit, ms) || ms < 0)) return Fail(n, "wait run needs milliseconds");
+            if (!m_host.RunUntil([this] { return !m_dlg.RunActive(); }, ms))
+                return Fail(n, "the dispense run is still going after " + std::to_string(ms) + " ms");
+            return true;
+        }
         if (what == "idle") {
             const std::string limit = Word(line, pos);
             ms = 30000;
