@@ -1,0 +1,29 @@
+// Command line of the zeda-sim program, kept in the library so that it can be tested and reused.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "zeda_simulator.h"
+
+namespace zeda {
+
+struct CliConfig {
+    SimOptions options;
+    std::string device;  // empty: create a pseudo-terminal
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the arguments after the program name. Options take their value as "--opt=VALUE" or "--opt VALUE".
+// On failure returns false with a one-line reason in `error`.
+bool ParseCommandLine(const std::vector<std::string>& args, CliConfig& out, std::string& error);
+
+// The --help text.
+std::string UsageText(const std::string& program);
+
+// The --version line.
+std::string VersionText();
+
+}  // namespace zeda
