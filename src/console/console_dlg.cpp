@@ -282,6 +282,10 @@ void CConsoleDlg::LinkAckReceived() {
 
 void CConsoleDlg::LinkFailed(const char* how) {
     if (!m_cycleOutstanding) return;
+    // An unasked notice given up unfinished is no answer to the cycle: the answer may still come.
+    const bool cutOff = std::strcmp(how, "cut off") == 0;
+    if (cutOff && m_link.rx[1] == cmd::Notice) return;
+    if (cutOff) how = "bad frames";
     m_cycleOutstanding = false;
     if (m_recorder) m_recorder->Failed(m_host.MonotonicMs(), how);
     EndRun();

@@ -56,7 +56,7 @@ public:
     int ModuleErrorCount() const { return m_moduleErrors; }
     int LinkGiveUpCount() const { return m_linkGiveUps; }
     // A dispense run is under way: a cycle outstanding, or a pause with a cycle still due.
-    bool RunActive() const { return m_runActive; }
+    bool RunActive() const { return m_cycleOutstanding || (RepeatArmed() && m_nRepeat > m_nExecuted); }
     // Records every dispense cycle into a CSV file and adds a summary line per run to the
     // Message pane. Returns false when the file cannot be written.
     bool RecordResults(const std::string& path);

@@ -153,6 +153,7 @@ void CConsoleDlg::SendNextCycle() {
         return;
     }
     m_cycleOutstanding = true;
+    m_runActive = true;  // the run goes on, even after a cycle whose answer came late
     if (m_recorder)
         m_recorder->CycleWritten(m_sendStampMs, static_cast<char>(command), m_upperDigits, m_lowerDigits);
 }
@@ -248,8 +249,9 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
             m_recorder->Answered(m_host.MonotonicMs(), a);
         }
     }
-    // The run ends here unless a further cycle is armed (a pause still pending counts too).
-    if (!nextArmed && !RepeatArmed()) EndRun();
+    // The run ends here unless a further cycle is due (the pause after the last answer sends
+    // nothing, so the run is over already).
+    if ((!nextArmed && !RepeatArmed()) || m_nRepeat <= m_nExecuted) EndRun();
 }
 
 }  // namespace kalvor

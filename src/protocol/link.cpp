@@ -97,7 +97,7 @@ void Link::OnByte(uint8_t byte) {
             CopyToRaw();
             state = LinkState::Idle;
             busy = 0;
-            m_host.LinkFailed("bad frames");
+            m_host.LinkFailed("cut off");
             m_host.LinkPostFrameRaw(rawLength);
         }
         break;
@@ -150,7 +150,7 @@ void Link::OnTimer(int id) {
         state = LinkState::Idle;
         // A cut-off answer ends the exchange; otherwise every guarded button would stay dead.
         busy = 0;
-        m_host.LinkFailed("bad frames");
+        m_host.LinkFailed("cut off");
         break;
     case TIMER_RESPONSE:
         m_host.LinkFailed("no answer");

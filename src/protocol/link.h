@@ -39,7 +39,8 @@ public:
     // TIMER_REPEAT expired.
     virtual void LinkRepeatTimer() = 0;
     // For recording an exchange: the module's ACK arrived; the exchange ended without a good
-    // answer ("no ACK", "no answer", "bad frames"), told before any box.
+    // answer ("no ACK", "no answer", "bad frames"; "cut off" when a frame was given up unfinished,
+    // which may also be an unasked notice), told before any box.
     virtual void LinkAckReceived() {}
     virtual void LinkFailed(const char* /*how*/) {}
 };

@@ -121,7 +121,7 @@ print message
 quit
 )";
     Outcome r = RunConsole(module, script);
-    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    ASSERT_EQ(r.status, 3) << r.err << r.out;  // a module error code was shown
     EXPECT_TRUE(Has(r.out, "BOX ERROR CODE: Misnatch CRI to EJECT \\n CODE[3A]")) << r.out;
     EXPECT_EQ(CountLines(r.out, "1032: 2"), 2) << r.out;  // no third cycle, even later
     EXPECT_TRUE(std::regex_search(r.out, std::regex("1003: Com Port 1 is opened\\\\r\\\\n( [0-9a-f]{2}){14}\n"))) << r.out;
@@ -167,7 +167,7 @@ TEST(EndToEnd, CutOffAnswerIsShownRawAndNoAckMeansGiveUp) {
     zeda::SimOptions silent = FastModule();
     silent.faults.dropAck = 1.0;
     Outcome g = RunConsole(silent, "click 1050\nwait idle 12000\nquit\n", true);
-    ASSERT_EQ(g.status, 0) << g.err << g.out;
+    ASSERT_EQ(g.status, 4) << g.err << g.out;  // the link gave up
     EXPECT_TRUE(Has(g.out, "BOX Error: TimeOut : Receive Ack")) << g.out;
     EXPECT_EQ(CountLines(g.out, "[") , 4) << g.out;  // written at 0, 2, 4 and 6 s
     EXPECT_EQ(g.counters.framesReceived, 4u);

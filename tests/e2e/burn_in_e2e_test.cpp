@@ -1,0 +1,143 @@
+// A burn-in against the simulator with faults injected: the trace and the results file read back
+// against the simulator's own count.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "app/headless/app_options.h"
+#include "app/headless/headless_app.h"
+#include "e2e_rig.h"
+
+using namespace kalvor;
+using namespace kalvor::e2e;
+
+namespace {
+
+std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::string field;
+        bool quoted = false;
+        for (char c : line) {
+            if (c == '"') quoted = !quoted;
+            else if (c == ',' && !quoted) fields.push_back(field), field.clear();
+            else field += c;
+        }
+        fields.push_back(field);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
+    zeda::SimOptions module = FastModule();
+    module.faults.corruptBcc = 0.05;
+    module.faults.noise = 0.05;
+    module.faults.nakAck = 0.05;
+    module.faults.errorAt.push_back({9, 0x41});  // "MOTOR STOP" at the 9th dispense
+    module.rejectRate = 0.05;
+    module.seed = 11;
+
+    char dir[] = "/tmp/kalvor-burn-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string trace = std::string(dir) + "/trace.txt";
+    const std::string results = std::string(dir) + "/results.csv";
+
+    int master = -1;
+    std::string slave;
+    ASSERT_TRUE(zeda::OpenPtyPair(master, slave));
+    ::setenv("XDG_CONFIG_HOME", dir, 1);
+    ::setenv("KALVOR_COM1", slave.c_str(), 1);
+    zeda::Simulator sim(module);
+    std::thread serving([&] { sim.Serve(master); });
+
+    std::string script = "tab 1\nclick 1135\ncheck 1026\nset 1028 2\nset 1030 6\n";
+    for (int run = 0; run < 3; ++run) script += "click 1020\nwait run 60000\n";
+    script += "print message\nquit\n";
+    AppOptions options;
+    options.headless = true;
+    options.trace = true;
+    options.traceFile = trace;
+    options.results = results;
+    std::istringstream in(script);
+    std::ostringstream out, err;
+    const int status = RunHeadless(options, in, out, err);
+    sim.Stop();
+    serving.join();
+    ::close(master);
+    const zeda::SimCounters c = sim.Counters();
+
+    EXPECT_EQ(status, kExitModuleError) << err.str() << out.str();
+    const auto rows = ReadCsv(results);
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "run");
+    EXPECT_EQ(rows[0].back(), "ended");
+    unsigned answered = 0, errors = 0, dispensed = 0, rejected = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), rows[0].size()) << "row " << i;
+        EXPECT_EQ(rows[i][2], "E");
+        EXPECT_EQ(rows[i][3], "02");
+        const std::string& ended = rows[i].back();
+        if (ended == "answered" || ended == "module error") {
+            ++answered;
+            dispensed += std::stoul(rows[i][5]);
+            rejected += std::stoul(rows[i][6]);
+            EXPECT_FALSE(rows[i][11].empty()) << "write to ACK time";
+            EXPECT_FALSE(rows[i][12].empty()) << "ACK to answer time";
+        }
+        if (ended == "module error") {
+            ++errors;
+            EXPECT_EQ(rows[i][7], "41");
+            EXPECT_EQ(rows[i][8], "MOTOR STOP   CODE[41]");
+        }
+    }
+    // Every dispense answer the console acknowledged is a row, with the module's own counts.
+    EXPECT_EQ(answered, c.dispenseCycles);
+    EXPECT_EQ(errors, 1u);
+    EXPECT_EQ(dispensed, c.notesDispensed);
+    EXPECT_EQ(rejected, c.notesRejected);
+
+    // The trace: every command frame the module received was written; every line is timed.
+    const auto lines = ReadLines(trace);
+    unsigned commandLines = 0, goodAnswers = 0, naks = 0;
+    for (const std::string& l : lines) {
+        EXPECT_EQ(l.find(" +"), l.find(' ')) << l;
+        if (l.find(" TX ") != std::string::npos && l.find("command E DISPENSE UPPER, BCC good") != std::string::npos)
+            ++commandLines;
+        for (size_t p = l.find("answer E DISPENSE UPPER 14 bytes, BCC good"); p != std::string::npos;
+             p = l.find("answer E DISPENSE UPPER 14 bytes, BCC good", p + 1))
+            ++goodAnswers;
+        if (l.find(" TX 15 | NAK") != std::string::npos) ++naks;
+    }
+    EXPECT_EQ(commandLines, c.framesReceived);
+    EXPECT_EQ(goodAnswers, c.responsesAcknowledged);
+    EXPECT_EQ(naks, c.naksReceived);
+
+    // One summary line per run in the Message pane.
+    EXPECT_EQ(CountLines(out.str(), "1003:"), 1);
+    size_t summaries = 0;
+    for (size_t p = out.str().find("RUN "); p != std::string::npos; p = out.str().find("RUN ", p + 1)) ++summaries;
+    EXPECT_EQ(summaries, 3u) << out.str();
+    EXPECT_NE(out.str().find("answer ms "), std::string::npos);
+    const std::string rm = std::string("rm -rf ") + dir;
+    EXPECT_EQ(system(rm.c_str()), 0);
+}
