@@ -1,4 +1,4 @@
-// CComm on Linux termios. See comm.h and spec Part 1.1.
+// CComm on Linux termios: see comm.h for the rules the channel keeps.
 //
 // Design: every opening is one Session, shared between the channel (UI thread) and the reader
 // thread started for it. The session owns its device descriptor and its wake-up eventfd; they are
