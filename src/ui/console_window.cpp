@@ -1,0 +1,403 @@
+#include "ui/console_window.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStyleOptionTabWidgetFrame>
+#include <QStylePainter>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "console/console_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/pane_text.h"
+
+namespace kalvor {
+
+namespace {
+
+QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::string Bytes(const QString& s) {
+    // One byte per character, as the console keeps its texts; what Latin-1 cannot hold becomes '?'.
+    const QByteArray b = s.toLatin1();
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+QRect ToQRect(const Rect& r) { return QRect(r.x, r.y, r.w, r.h); }
+
+// The body of the tab strip: the frame a tab widget draws around its pages.
+class PageFrame final : public QWidget {
+public:
+    explicit PageFrame(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionTabWidgetFrame option;
+        option.initFrom(this);
+        option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+        option.shape = QTabBar::RoundedNorth;
+        painter.drawPrimitive(QStyle::PE_FrameTabWidget, option);
+    }
+};
+
+// The tabs of the strip: no taller than the strip's top margin in the template (10 dialog units),
+// so that the first row of a page (the "Select" group of "MENU" starts there) stays clear of them.
+class StripTabs final : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override {
+        QSize size = QTabBar::tabSizeHint(index);
+        size.setHeight(std::min(size.height(), kMaxTabHeight));
+        return size;
+    }
+
+private:
+    static constexpr int kMaxTabHeight = 10 * kPixelsPerDialogUnit;
+};
+
+// A static draws its text in its first line, as a static control does; that line is as tall as
+// a row of controls (12 dialog units), and the text stands in its middle, level with the edits
+// and buttons beside it.
+void PlaceStatic(QWidget* label, const Rect& r) {
+    constexpr int kRow = 12 * kPixelsPerDialogUnit;
+    label->setGeometry(ToQRect(r));
+    label->setContentsMargins(0, 0, 0, std::max(0, r.h - kRow));
+}
+
+// Every record a page can show is a direct child of the window; these kinds sit behind the others.
+bool IsBackdrop(ControlKind kind) { return kind == ControlKind::GroupBox || kind == ControlKind::TabStrip; }
+
+const int kComRadios[] = {1006, 1007, 1008, 1009};
+
+}  // namespace
+
+QSize ConsoleWindow::ClientSize() {
+    return QSize(kDialogWidthDu * kPixelsPerDialogUnit, kDialogHeightDu * kPixelsPerDialogUnit);
+}
+
+QFont ConsoleWindow::ConsoleFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+ConsoleWindow::ConsoleWindow(CConsoleDlg& dlg, QWidget* parent)
+    : QWidget(parent), m_dlg(dlg), m_table(dlg.Controls()) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(AppIcon());
+    setFont(ConsoleFont());
+    // The sensor and status boxes are disabled because they are outputs; they must still read
+    // well, so disabled captions are a darker grey than the style's own.
+    QPalette palette = this->palette();
+    const QColor disabledText(0x78, 0x78, 0x78);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    setPalette(palette);
+    setFixedSize(ClientSize());
+
+    for (const Control& c : m_table.All()) {
+        QWidget* w = MakeWidget(c);
+        if (w == nullptr) continue;
+        m_widgets[c.id] = w;
+        if (c.kind != ControlKind::TabStrip) {
+            if (c.kind == ControlKind::Static)
+                PlaceStatic(w, c.rect);
+            else
+                w->setGeometry(ToQRect(c.rect));
+            w->setVisible(c.visible);
+            w->setEnabled(c.enabled);
+        }
+    }
+    // Stacking as in a dialog: an earlier control of the template lies on top of a later one
+    // where the two meet. Group boxes go behind the radios they frame, and the tab strip's body
+    // behind everything.
+    for (auto it = m_table.All().rbegin(); it != m_table.All().rend(); ++it)
+        if (QWidget* w = Widget(it->id)) w->raise();
+    for (const Control& c : m_table.All())
+        if (c.kind == ControlKind::GroupBox) m_widgets[c.id]->lower();
+    if (m_tabPanel != nullptr) m_tabPanel->lower();
+
+    SyncTabs();
+    SyncChecks();
+    RefreshPortTips();
+    m_table.SetObserver(this);
+}
+
+ConsoleWindow::~ConsoleWindow() { m_table.SetObserver(nullptr); }
+
+QWidget* ConsoleWindow::Widget(int id) const {
+    auto it = m_widgets.find(id);
+    return it == m_widgets.end() ? nullptr : it->second;
+}
+
+QWidget* ConsoleWindow::MakeWidget(const Control& c) {
+    const int id = c.id;
+    const QString text = Latin1(c.text);
+    switch (c.kind) {
+    case ControlKind::Button: {
+        auto* b = new QPushButton(text, this);
+        b->setDefault((c.style & kStyleDefaultButton) != 0);
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, id] { UserClicked(id); });
+        return b;
+    }
+    case ControlKind::CheckBox: {
+        auto* b = new QCheckBox(text, this);
+        connect(b, &QCheckBox::clicked, this, [this, id] { UserClicked(id); });
+        return b;
+    }
+    case ControlKind::Radio: {
+        // The table groups the radios; Qt's own grouping would fight it.
+        auto* b = new QRadioButton(text, this);
+        b->setAutoExclusive(false);
+        connect(b, &QRadioButton::clicked, this, [this, id] { UserClicked(id); });
+        return b;
+    }
+    case ControlKind::Edit: {
+        const bool right = (c.style & kStyleRightAlign) != 0;
+        if ((c.style & kStyleMultiLine) != 0) {
+            auto* e = new QPlainTextEdit(this);
+            e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            e->document()->setUndoRedoEnabled(false);  // the panes only grow; no undo history to keep
+            if (right) {
+                QTextOption option = e->document()->defaultTextOption();
+                option.setAlignment(Qt::AlignRight);
+                e->document()->setDefaultTextOption(option);
+            }
+            Pane& pane = m_panes[id];
+            pane.edit = e;
+            pane.display = ui::DisplayText(c.text, pane.pendingBreak);
+            e->setPlainText(Latin1(pane.display));
+            connect(e, &QPlainTextEdit::textChanged, this, [this, id] { UserEditedPane(id); });
+            return e;
+        }
+        auto* e = new QLineEdit(text, this);
+        if (right) e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        connect(e, &QLineEdit::textEdited, this,
+                [this, id](const QString& typed) { m_table.UserSetText(id, Bytes(typed)); });
+        return e;
+    }
+    case ControlKind::Static: {
+        auto* l = new QLabel(text, this);
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        return l;
+    }
+    case ControlKind::GroupBox:
+        return new QGroupBox(text, this);
+    case ControlKind::TabStrip: {
+        m_tabPanel = new PageFrame(this);
+        m_tabBar = new StripTabs(this);
+        m_tabBar->setDrawBase(false);
+        m_tabBar->setExpanding(false);
+        m_tabBar->setUsesScrollButtons(false);
+        connect(m_tabBar, &QTabBar::currentChanged, this, [this](int index) { UserChangedTab(index); });
+        PlaceTabStrip(c.rect);
+        m_tabPanel->setVisible(c.visible);
+        m_tabBar->setVisible(c.visible);
+        return m_tabBar;
+    }
+    }
+    return nullptr;
+}
+
+void ConsoleWindow::PlaceTabStrip(const Rect& r) {
+    // The tabs stand on the top edge of the strip's rectangle, the frame of the pages below them,
+    // as a tab widget draws them.
+    const int tabHeight = m_tabBar->sizeHint().height();
+    const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, m_tabBar);
+    m_tabBar->setGeometry(r.x + 2, r.y, std::max(0, r.w - 4), tabHeight);
+    m_tabPanel->setGeometry(r.x, r.y + tabHeight - overlap, r.w, std::max(0, r.h - tabHeight + overlap));
+}
+
+void ConsoleWindow::SyncTabs() {
+    if (m_tabBar == nullptr) return;
+    const bool wasSyncing = m_syncing;
+    m_syncing = true;
+    const std::vector<std::string>& tabs = m_table.Tabs();
+    bool same = m_tabBar->count() == static_cast<int>(tabs.size());
+    for (int i = 0; same && i < m_tabBar->count(); ++i) same = m_tabBar->tabText(i) == Latin1(tabs[i]);
+    if (!same) {
+        while (m_tabBar->count() > 0) m_tabBar->removeTab(0);
+        for (const std::string& caption : tabs) m_tabBar->addTab(Latin1(caption));
+        if (const Control* strip = m_table.Find(1005)) PlaceTabStrip(strip->rect);
+    }
+    if (m_tabBar->currentIndex() != m_table.TabSelection()) m_tabBar->setCurrentIndex(m_table.TabSelection());
+    m_syncing = wasSyncing;
+}
+
+void ConsoleWindow::SyncChecks() {
+    const bool wasSyncing = m_syncing;
+    m_syncing = true;
+    for (const Control& c : m_table.All()) {
+        if (c.kind != ControlKind::CheckBox && c.kind != ControlKind::Radio) continue;
+        auto* b = static_cast<QAbstractButton*>(Widget(c.id));
+        if (b != nullptr && b->isChecked() != (c.checked != 0)) b->setChecked(c.checked != 0);
+    }
+    m_syncing = wasSyncing;
+}
+
+void ConsoleWindow::SetWidgetText(const Control& c) {
+    QWidget* w = Widget(c.id);
+    if (w == nullptr) return;
+    const QString text = Latin1(c.text);
+    auto pane = m_panes.find(c.id);
+    if (pane != m_panes.end()) {
+        pane->second.pendingBreak = 0;
+        pane->second.display = ui::DisplayText(c.text, pane->second.pendingBreak);
+        pane->second.edit->setPlainText(Latin1(pane->second.display));
+        QScrollBar* bar = pane->second.edit->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        return;
+    }
+    switch (c.kind) {
+    case ControlKind::Button:
+    case ControlKind::CheckBox:
+    case ControlKind::Radio: static_cast<QAbstractButton*>(w)->setText(text); break;
+    case ControlKind::Edit: {
+        auto* e = static_cast<QLineEdit*>(w);
+        if (e->text() != text) e->setText(text);
+        break;
+    }
+    case ControlKind::Static: static_cast<QLabel*>(w)->setText(text); break;
+    case ControlKind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(text); break;
+    case ControlKind::TabStrip: break;
+    }
+}
+
+void ConsoleWindow::AppendToPane(Pane& pane, const std::string& tail) {
+    // Only the new tail goes into the document: re-setting a long log at every line would lay it
+    // out again each time.
+    const std::string shown = ui::DisplayText(tail, pane.pendingBreak);
+    pane.display += shown;
+    if (shown.empty()) return;
+    QTextCursor cursor(pane.edit->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(Latin1(shown));
+    QScrollBar* bar = pane.edit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void ConsoleWindow::OnControlChanged(const Control& c, ControlChange change, const std::string& appended) {
+    QWidget* w = Widget(c.id);
+    if (w == nullptr) return;
+    const bool wasSyncing = m_syncing;
+    m_syncing = true;
+    switch (change) {
+    case ControlChange::Text: SetWidgetText(c); break;
+    case ControlChange::TextAppended: {
+        auto pane = m_panes.find(c.id);
+        if (pane != m_panes.end())
+            AppendToPane(pane->second, appended);
+        else
+            SetWidgetText(c);
+        break;
+    }
+    case ControlChange::Checked:
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setChecked(c.checked != 0);
+        break;
+    case ControlChange::Visible:
+        if (c.kind == ControlKind::TabStrip) m_tabPanel->setVisible(c.visible);
+        w->setVisible(c.visible);
+        if (c.visible && std::find(std::begin(kComRadios), std::end(kComRadios), c.id) != std::end(kComRadios))
+            RefreshPortTips();
+        break;
+    case ControlChange::Enabled:
+        if (c.kind == ControlKind::TabStrip) m_tabPanel->setEnabled(c.enabled);
+        w->setEnabled(c.enabled);
+        break;
+    case ControlChange::Rect:
+        if (c.kind == ControlKind::TabStrip)
+            PlaceTabStrip(c.rect);
+        else if (c.kind == ControlKind::Static)
+            PlaceStatic(w, c.rect);
+        else
+            w->setGeometry(ToQRect(c.rect));
+        break;
+    case ControlChange::Focus:
+        // Only when it moves: giving the focus again repaints, and a repaint on "STATUS" asks
+        // for the focus again.
+        if (focusWidget() != w) w->setFocus(Qt::OtherFocusReason);
+        break;
+    case ControlChange::Tabs: SyncTabs(); break;
+    }
+    m_syncing = wasSyncing;
+}
+
+void ConsoleWindow::UserClicked(int id) {
+    if (m_syncing) return;
+    const Control* c = m_table.Find(id);
+    if (c == nullptr) return;
+    if (c->kind == ControlKind::CheckBox || c->kind == ControlKind::Radio) m_table.UserClick(id);
+    m_dlg.OnCommand(id);
+    // The widget toggled itself on the click; the table has the last word (a radio stays set).
+    SyncChecks();
+}
+
+void ConsoleWindow::UserChangedTab(int index) {
+    if (m_syncing || index < 0) return;
+    m_table.SetTabSelection(index);
+    m_dlg.OnSelChangeTab();
+}
+
+void ConsoleWindow::UserEditedPane(int id) {
+    if (m_syncing) return;
+    Pane& pane = m_panes[id];
+    const std::string now = Bytes(pane.edit->toPlainText());
+    const std::string text = ui::ApplyPaneEdit(m_table.Text(id), pane.display, now);
+    pane.display = now;
+    pane.pendingBreak = 0;
+    ui::DisplayText(text, pane.pendingBreak);
+    m_table.UserSetText(id, text);
+}
+
+void ConsoleWindow::RefreshPortTips() {
+    // The device each COM radio stands for, resolved now (environment and profile may change).
+    for (int id : kComRadios)
+        if (QWidget* w = Widget(id)) w->setToolTip(QString::fromStdString(m_dlg.Comm().ResolvePort(id - 1006 + 1)));
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+    if (!m_dlg.Ended()) m_dlg.OnClose();
+    event->accept();
+}
+
+void ConsoleWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // The dialog's own repaint (shown, uncovered, resized) - not a control repainting itself,
+    // which only touches the area under that control.
+    QRegion own = event->region();
+    for (const auto& [id, w] : m_widgets) {
+        const Control* c = m_table.Find(id);
+        if (w->isVisible() && c != nullptr && !IsBackdrop(c->kind)) own -= w->geometry();
+    }
+    if (own.isEmpty() || m_paintQueued) return;
+    m_paintQueued = true;
+    // After the paint: OnPaint may move the focus, which must not happen inside a paint event.
+    QTimer::singleShot(0, this, [this] {
+        m_paintQueued = false;
+        if (!m_dlg.Ended()) m_dlg.OnPaint();
+    });
+}
+
+}  // namespace kalvor

@@ -1,0 +1,77 @@
+// The console's window: one widget per record of the control table, placed at the record's
+// rectangle, kept in step with every change of the table, and writing what the operator types or
+// clicks into the table before the dialog's handler runs.
+#pragma once
+
+#include <QWidget>
+
+#include <map>
+#include <string>
+
+#include "console/control_table.h"
+
+class QPlainTextEdit;
+class QTabBar;
+
+namespace kalvor {
+
+class CConsoleDlg;
+
+class ConsoleWindow final : public QWidget, public ControlObserver {
+    Q_OBJECT
+
+public:
+    static constexpr int kDialogWidthDu = 274;
+    static constexpr int kDialogHeightDu = 333;
+    // The client area in logical pixels (Qt applies the screen's scale factor on top).
+    static QSize ClientSize();
+    // The controls' font: small enough that every caption fits its template rectangle.
+    static QFont ConsoleFont();
+    // The window's caption.
+    static constexpr const char* kCaption = "KALVOR TP(V1.02)";
+
+    // Builds the widgets from the dialog's table and observes the table from then on.
+    explicit ConsoleWindow(CConsoleDlg& dlg, QWidget* parent = nullptr);
+    ~ConsoleWindow() override;
+
+    // The widget of control `id` (for 1005 the tab bar), or nullptr.
+    QWidget* Widget(int id) const;
+    QTabBar* TabBar() const { return m_tabBar; }
+    QWidget* TabPanel() const { return m_tabPanel; }
+
+    // ControlObserver
+    void OnControlChanged(const Control& control, ControlChange change, const std::string& appended) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Pane {
+        QPlainTextEdit* edit = nullptr;
+        std::string display;   // what the widget shows (the table's text with line breaks folded)
+        char pendingBreak = 0; // DisplayText state after `display`
+    };
+
+    QWidget* MakeWidget(const Control& c);
+    void PlaceTabStrip(const Rect& r);
+    void SyncTabs();
+    void SyncChecks();
+    void SetWidgetText(const Control& c);
+    void AppendToPane(Pane& pane, const std::string& tail);
+    void UserClicked(int id);
+    void UserChangedTab(int index);
+    void UserEditedPane(int id);
+    void RefreshPortTips();
+
+    CConsoleDlg& m_dlg;
+    ControlTable& m_table;
+    std::map<int, QWidget*> m_widgets;
+    std::map<int, Pane> m_panes;
+    QTabBar* m_tabBar = nullptr;
+    QWidget* m_tabPanel = nullptr;
+    bool m_syncing = false;       // the window itself is changing widgets: no user handlers
+    bool m_paintQueued = false;   // an OnPaint is on its way
+};
+
+}  // namespace kalvor

@@ -1,0 +1,85 @@
+#include "ui/window_session.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <iostream>
+
+namespace kalvor {
+
+WindowSession::WindowSession(const AppOptions& options, Profile* profile)
+    : m_options(options), m_profile(profile) {}
+
+WindowSession::~WindowSession() { Close(); }
+
+bool WindowSession::Prepare(std::string& error) {
+    if (m_options.simulate >= 0 && !m_module.Start(m_options.simulate, error)) return false;
+    if (!m_options.traceFile.empty()) {
+        m_traceFile.open(m_options.traceFile, std::ios::trunc);
+        if (!m_traceFile) {
+            error = "cannot write the trace file " + m_options.traceFile;
+            return false;
+        }
+    }
+    if (m_options.trace && m_options.traceFile.empty()) m_lineTracer = std::make_unique<HeadlessHost>(std::cout);
+    if (m_options.trace && !m_options.traceFile.empty()) m_fileTracer = std::make_unique<TraceFile>(m_traceFile);
+
+    if (m_profile == nullptr) {
+        m_iniProfile = std::make_unique<IniProfile>(IniProfile::DefaultPath());
+        m_profile = m_iniProfile.get();
+    }
+    if (m_options.simulate >= 0) {
+        m_simProfile = std::make_unique<SimulationProfile>(*m_profile);
+        m_profile = m_simProfile.get();
+    }
+
+    m_host = std::make_unique<QtHost>();
+    ConsoleOptions consoleOptions;
+    consoleOptions.calibrationTabs = m_options.calibration;
+    consoleOptions.simulatedModel = m_options.simulate;
+    m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
+    m_host->Attach(m_dlg.get());
+    if (HeadlessHost* tracer = m_lineTracer.get()) {
+        m_dlg->Comm().SetTrace(
+            [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
+    } else if (TraceFile* tracer = m_fileTracer.get()) {
+        m_dlg->Comm().SetTrace([tracer](bool tx, const uint8_t* data, size_t length) { tracer->Line(tx, data, length); });
+    }
+    if (!m_options.results.empty() && !m_dlg->RecordResults(m_options.results)) {
+        error = "cannot write the results file " + m_options.results;
+        return false;
+    }
+    m_window = std::make_unique<ConsoleWindow>(*m_dlg);
+    m_host->SetBoxParent(m_window.get());
+    m_host->SetEndHandler([this](int) { m_window->close(); });
+    return true;
+}
+
+int WindowSession::Start() {
+    const int result = m_dlg->OnInitDialog();
+    if (!m_dlg->Ended()) m_window->show();
+    return result;
+}
+
+void WindowSession::Close() {
+    if (m_dlg && !m_dlg->Ended()) m_dlg->OnClose();
+    if (m_host) {
+        m_host->SetEndHandler(nullptr);
+        m_host->Shutdown();  // readers still handing over are released from here on
+    }
+    m_window.reset();
+    if (m_host) m_host->Attach(nullptr);
+    m_dlg.reset();  // closes a port that is still open
+    if (m_host) {
+        // A reader that had a chunk in hand when its port closed may still call the host: keep
+        // the host until every reader has seen its port closed and ended (at once, normally).
+        QElapsedTimer waited;
+        waited.start();
+        while (CComm::RunningReaders() > 0 && waited.elapsed() < 3000) QThread::msleep(2);
+    }
+    m_host.reset();
+    m_module.Stop();
+}
+
+}  // namespace kalvor

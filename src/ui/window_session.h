@@ -1,0 +1,61 @@
+// One run of the console in a window: the simulated module (--simulate), the trace (--trace),
+// the results file (--results), the profile, the host, the dialog and its window, set up and torn down in the right order.
+// RunWindow uses it, and so do the GUI tests and the picture maker, so that they drive exactly
+// what the operator gets.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/headless/app_options.h"
+#include "app/headless/headless_host.h"
+#include "app/headless/simulated_module.h"
+#include "app/headless/trace_file.h"
+#include "console/console_dlg.h"
+#include "console/profile.h"
+#include "ui/console_window.h"
+#include "ui/qt_host.h"
+
+namespace kalvor {
+
+class WindowSession {
+public:
+    // Needs a QApplication. `profile`: where the remembered port is kept; nullptr: the INI file
+    // at its default place. Under --simulate the remembered port is left alone either way.
+    explicit WindowSession(const AppOptions& options, Profile* profile = nullptr);
+    ~WindowSession();
+    WindowSession(const WindowSession&) = delete;
+    WindowSession& operator=(const WindowSession&) = delete;
+
+    // Starts the simulated module and opens the trace and results files when asked for, and
+    // builds the host, the dialog and the window. False, with the reason, when one of them
+    // cannot be had.
+    bool Prepare(std::string& error);
+    // The dialog's start (OnInitDialog, which may show boxes), then the window is shown.
+    // Returns what OnInitDialog returned.
+    int Start();
+    // Ends the dialog unless it has ended (as the close box does) and releases the host, the
+    // dialog, the window and the simulated module. Idempotent; also done by the destructor.
+    void Close();
+
+    QtHost& Host() { return *m_host; }
+    CConsoleDlg& Dialog() { return *m_dlg; }
+    ConsoleWindow& Window() { return *m_window; }
+    SimulatedModule& Module() { return m_module; }
+
+private:
+    AppOptions m_options;
+    SimulatedModule m_module;
+    std::ofstream m_traceFile;
+    std::unique_ptr<HeadlessHost> m_lineTracer;  // --trace: the short lines on standard output
+    std::unique_ptr<TraceFile> m_fileTracer;     // --trace FILE: the timed, decoded lines
+    std::unique_ptr<IniProfile> m_iniProfile;
+    std::unique_ptr<SimulationProfile> m_simProfile;
+    Profile* m_profile = nullptr;
+    std::unique_ptr<QtHost> m_host;
+    std::unique_ptr<CConsoleDlg> m_dlg;
+    std::unique_ptr<ConsoleWindow> m_window;
+};
+
+}  // namespace kalvor

@@ -1,0 +1,149 @@
+// Checks the window's current page the way a person looks at it: every caption fits its control,
+// every control lies inside the window (page controls inside the tab strip's frame, radios inside
+// their group), and no two controls draw over each other. The findings are plain sentences.
+#pragma once
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTabBar>
+
+#include <string>
+#include <vector>
+
+#include "console/control_table.h"
+#include "ui/console_window.h"
+
+namespace kalvor::guitest {
+
+// Controls that every page shows: the tab strip, the panes with their labels and "EXIT".
+inline bool IsFrameControl(int id) {
+    return id == 1005 || id == 1003 || id == 1004 || id == kLabelMessage || id == kLabelStatus || id == 1;
+}
+
+// The part of a control's rectangle that it paints. A label paints its glyphs only (a row of
+// hyphens is a thin line in the middle of its text line); check boxes and radios paint their
+// indicator and text from the left, centred vertically; buttons and edits fill their rectangle.
+inline QRect InkRect(QWidget* w) {
+    const QRect g = w->geometry();
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        const QRect box = label->contentsRect().translated(g.topLeft());
+        const QFontMetrics fm = label->fontMetrics();
+        const int lineTop = box.top() + (box.height() - fm.height()) / 2;
+        if (label->text().isEmpty()) return QRect();
+        return fm.tightBoundingRect(label->text()).translated(box.left(), lineTop + fm.ascent());
+    }
+    if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
+        const QSize hint = w->sizeHint();
+        const int width = std::min(hint.width(), g.width());
+        const int height = std::min(hint.height(), g.height());
+        return QRect(g.x(), g.y() + (g.height() - height) / 2, width, height);
+    }
+    return g;
+}
+
+// "1020 \"DISPENSE\"", or "1029 (edit)": an edit's text changes, its id says which it is.
+inline std::string Name(const Control& c) {
+    if (c.kind == ControlKind::Edit) return std::to_string(c.id) + " (edit)";
+    return std::to_string(c.id) + " \"" + c.text + "\"";
+}
+
+// The room a caption needs inside its control, and what the control offers.
+inline std::string CaptionProblem(const Control& c, QWidget* w) {
+    const QFontMetrics fm = w->fontMetrics();
+    const QRect g = w->geometry();
+    auto tooSmall = [&](int needW, int needH) {
+        if (needW <= g.width() && needH <= g.height()) return std::string();
+        return Name(c) + " needs " + std::to_string(needW) + "x" + std::to_string(needH) + " px, has " +
+               std::to_string(g.width()) + "x" + std::to_string(g.height());
+    };
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+        const int margin = 2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+        return tooSmall(fm.horizontalAdvance(b->text()) + margin, fm.height() + 4);
+    }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        const QRect box = label->contentsRect();
+        if (fm.horizontalAdvance(label->text()) <= box.width() && fm.height() <= box.height()) return {};
+        return Name(c) + " needs " + std::to_string(fm.horizontalAdvance(label->text())) + "x" +
+               std::to_string(fm.height()) + " px, has " + std::to_string(box.width()) + "x" +
+               std::to_string(box.height());
+    }
+    if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
+        const QSize hint = w->sizeHint();
+        return tooSmall(hint.width(), std::max(fm.height(), hint.height() - 2));
+    }
+    if (auto* g2 = qobject_cast<QGroupBox*>(w)) return tooSmall(fm.horizontalAdvance(g2->title()) + 16, fm.height() * 2);
+    if (qobject_cast<QLineEdit*>(w) != nullptr) {
+        // The text line and the frame around it.
+        const int frame = w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+        return tooSmall(fm.averageCharWidth() * 2 + 2 * frame, fm.height() + 2 * frame);
+    }
+    return {};
+}
+
+inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const ControlTable& table) {
+    std::vector<std::string> problems;
+    const QRect client(QPoint(0, 0), window.size());
+    const QRect frame = window.TabPanel()->geometry();
+    const QRect tabs = window.TabBar()->geometry();
+
+    std::vector<const Control*> shown;
+    for (const Control& c : table.All())
+        if (c.visible && window.Widget(c.id) != nullptr && window.Widget(c.id)->isVisible()) shown.push_back(&c);
+
+    for (const Control* c : shown) {
+        QWidget* w = window.Widget(c->id);
+        const QRect g = c->kind == ControlKind::TabStrip ? tabs.united(frame) : w->geometry();
+        if (!client.contains(g)) problems.push_back(Name(*c) + " reaches outside the window");
+        if (!IsFrameControl(c->id) && !frame.contains(g)) problems.push_back(Name(*c) + " reaches outside the tab strip");
+        if (c->kind != ControlKind::TabStrip && !(c->kind == ControlKind::Edit && (c->style & kStyleMultiLine))) {
+            const std::string p = CaptionProblem(*c, w);
+            if (!p.empty()) problems.push_back("caption cut off: " + p);
+        }
+    }
+    // Radios belong inside a group box, under its title.
+    for (const Control* r : shown) {
+        if (r->kind != ControlKind::Radio) continue;
+        const QRect ink = InkRect(window.Widget(r->id));
+        bool framed = false;
+        for (const Control* g : shown) {
+            if (g->kind != ControlKind::GroupBox) continue;
+            QWidget* box = window.Widget(g->id);
+            const QRect inside = box->geometry().adjusted(1, box->fontMetrics().height(), -1, -1);
+            if (inside.contains(ink)) framed = true;
+        }
+        if (!framed) problems.push_back(Name(*r) + " is not inside its group box");
+    }
+    // Nothing draws over anything else. Group boxes and the tab strip are backdrops: they may
+    // hold other controls, but nothing may cover their frame lines.
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const Control* a = shown[i];
+        if (a->kind == ControlKind::TabStrip) continue;
+        const QRect inkA = InkRect(window.Widget(a->id));
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            const Control* b = shown[j];
+            if (b->kind == ControlKind::TabStrip) continue;
+            const QRect inkB = InkRect(window.Widget(b->id));
+            if (a->kind == ControlKind::GroupBox || b->kind == ControlKind::GroupBox) {
+                const Control* group = a->kind == ControlKind::GroupBox ? a : b;
+                const QRect other = a->kind == ControlKind::GroupBox ? inkB : inkA;
+                const QRect box = window.Widget(group->id)->geometry();
+                const QRect inside = box.adjusted(2, window.Widget(group->id)->fontMetrics().height(), -2, -2);
+                if (other.intersects(box) && !inside.contains(other))
+                    problems.push_back(Name(*(group == a ? b : a)) + " covers the frame of " + Name(*group));
+                continue;
+            }
+            if (inkA.intersects(inkB)) problems.push_back(Name(*a) + " overlaps " + Name(*b));
+        }
+    }
+    return problems;
+}
+
+}  // namespace kalvor::guitest

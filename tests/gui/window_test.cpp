@@ -1,0 +1,327 @@
+// The console's window over the real dialog: what it shows at start, how it follows the control
+// table page by page, and how clicks, typing and tab changes reach the table and the handlers.
+// Without --simulate COM1 is a device that does not exist, so every start shows the box
+// "Can't open comport. init", which the tests close as an operator would.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+#include "gui_support.h"
+
+using namespace kalvor;
+using namespace kalvor::guitest;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::vector<std::string> TabTexts(QTabBar* bar) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < bar->count(); ++i) texts.push_back(bar->tabText(i).toStdString());
+    return texts;
+}
+
+void ClickTab(Console& c, int index) {
+    QTabBar* bar = c.window().TabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
+}
+
+// A click where the operator would click: on the indicator of a check box or radio.
+void Click(Console& c, int id) {
+    QWidget* w = c.widget(id);
+    ASSERT_NE(w, nullptr);
+    const QPoint at = (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) ? QPoint(6, w->height() / 2)
+                                                                                       : w->rect().center();
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// Every widget shows what its record in the table says.
+void ExpectMirrors(Console& c, const std::string& where) {
+    for (const Control& ctl : c.table().All()) {
+        QWidget* w = c.widget(ctl.id);
+        ASSERT_NE(w, nullptr) << ctl.id;
+        SCOPED_TRACE(where + ", control " + std::to_string(ctl.id));
+        EXPECT_EQ(w->isVisible(), ctl.visible);
+        if (ctl.kind == ControlKind::TabStrip) continue;
+        EXPECT_EQ(w->isEnabled(), ctl.enabled);
+        EXPECT_EQ(w->geometry(), QRect(ctl.rect.x, ctl.rect.y, ctl.rect.w, ctl.rect.h));
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_EQ(b->text(), Q(ctl.text));
+            if (ctl.kind != ControlKind::Button) {
+                EXPECT_EQ(b->isChecked(), ctl.checked != 0);
+            }
+        } else if (auto* l = qobject_cast<QLabel*>(w)) {
+            EXPECT_EQ(l->text(), Q(ctl.text));
+        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            EXPECT_EQ(e->text(), Q(ctl.text));
+        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+            EXPECT_EQ(g->title(), Q(ctl.text));
+        }
+    }
+}
+
+}  // namespace
+
+TEST(WindowStart, CaptionTabsPanesAndTheFailedOpen) {
+    Console c;
+    ASSERT_TRUE(c.prepared) << c.prepareError;
+    ConsoleWindow& w = c.window();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("KALVOR TP(V1.02)"));
+    EXPECT_EQ(w.size(), QSize(548, 666));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "fixed size";
+    EXPECT_FALSE(w.windowIcon().isNull());
+
+    EXPECT_EQ(TabTexts(w.TabBar()), (std::vector<std::string>{"STATUS", "MENU", "SETUP", "TP"}));
+    EXPECT_EQ(w.TabBar()->currentIndex(), 0);
+    for (int id : {1003, 1004}) {
+        auto* pane = c.as<QPlainTextEdit>(id);
+        ASSERT_NE(pane, nullptr) << id;
+        EXPECT_TRUE(pane->isVisible());
+        EXPECT_FALSE(pane->isReadOnly());
+    }
+    EXPECT_EQ(c.as<QLabel>(kLabelMessage)->text(), QStringLiteral("Message"));
+    EXPECT_EQ(c.as<QLabel>(kLabelStatus)->text(), QStringLiteral("Status"));
+    EXPECT_TRUE(c.widget(1)->isVisible());
+    EXPECT_TRUE(c.widget(1050)->isVisible());
+    EXPECT_TRUE(c.as<QPushButton>(1050)->isDefault());
+
+    // The box of the failed open came up during the start and was closed; the reason is in the
+    // Message pane, widget and table alike.
+    ASSERT_EQ(c.boxes.Seen().size(), 1u);
+    EXPECT_EQ(c.boxes.Seen()[0].text, "Can't open comport. init");
+    EXPECT_EQ(c.boxes.Seen()[0].caption, "Error");
+    EXPECT_EQ(c.boxes.Seen()[0].icon, QMessageBox::Critical);
+    EXPECT_FALSE(c.dlg().PortOpen());
+    const QString shown = c.as<QPlainTextEdit>(1003)->toPlainText();
+    EXPECT_TRUE(shown.contains(QStringLiteral("COM1 (/nonexistent/kalvor-gui-test-port)"))) << shown.toStdString();
+    ExpectMirrors(c, "start");
+}
+
+TEST(WindowStart, CalibrationAddsTwoTabs) {
+    AppOptions options;
+    options.calibration = true;
+    Console c(options);
+    ASSERT_TRUE(c.prepared);
+    EXPECT_EQ(TabTexts(c.window().TabBar()),
+              (std::vector<std::string>{"STATUS", "MENU", "SETUP", "TP", "Set Environmant", "Notes Init"}));
+}
+
+TEST(WindowPages, TabClicksAndArrowKeysSwitchPages) {
+    AppOptions options;
+    options.calibration = true;
+    Console c(options);
+    ASSERT_TRUE(c.prepared);
+    for (int page : {1, 2, 3, 4, 5, 0, 2, 1}) {
+        ClickTab(c, page);
+        ASSERT_EQ(c.dlg().CurrentPage(), page);
+        ASSERT_EQ(c.table().TabSelection(), page);
+        ExpectMirrors(c, "page " + std::to_string(page));
+    }
+    EXPECT_EQ(c.as<QPushButton>(1020)->text(), QStringLiteral("DISPENSE"));
+    EXPECT_EQ(c.widget(1020)->geometry(), QRect(360, 50, 70, 25));
+
+    // Arrow keys on the focused tab strip switch as clicks do.
+    c.window().TabBar()->setFocus();
+    QTest::keyClick(c.window().TabBar(), Qt::Key_Right);
+    EXPECT_EQ(c.dlg().CurrentPage(), 2);
+    EXPECT_EQ(c.as<QPushButton>(1020)->text(), QStringLiteral("OK"));
+    EXPECT_EQ(c.widget(1020)->geometry(), QRect(365, 200, 65, 25));
+    QTest::keyClick(c.window().TabBar(), Qt::Key_Left);
+    EXPECT_EQ(c.dlg().CurrentPage(), 1);
+    ExpectMirrors(c, "after the arrow keys");
+}
+
+TEST(WindowPages, ClickOnTheSelectedTabChangesNothing) {
+    AppOptions options;
+    options.calibration = true;
+    Console c(options);
+    ASSERT_TRUE(c.prepared);
+    ClickTab(c, 4);
+    ASSERT_EQ(c.dlg().CurrentPage(), 4);
+    EXPECT_EQ(c.as<QLineEdit>(1083)->text(), QStringLiteral("30"));
+    // Entering the page empties its edits; a click on its own tab must not enter it again.
+    QTest::keyClicks(c.widget(1082), QStringLiteral("1F4"));
+    ClickTab(c, 4);
+    EXPECT_EQ(c.table().Text(1082), "1F4");
+    EXPECT_EQ(c.as<QLineEdit>(1082)->text(), QStringLiteral("1F4"));
+}
+
+TEST(WindowInput, TypedTextGoesToTheTableAndSurvivesPageSwitches) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    ClickTab(c, 1);
+    auto* upper = c.as<QLineEdit>(1028);
+    upper->selectAll();
+    QTest::keyClicks(upper, QStringLiteral("12"));
+    EXPECT_EQ(c.table().Text(1028), "12");
+    EXPECT_TRUE(upper->alignment() & Qt::AlignRight);
+    ClickTab(c, 2);
+    ClickTab(c, 1);
+    EXPECT_EQ(upper->text(), QStringLiteral("12"));
+    EXPECT_EQ(c.table().Text(1028), "12");
+}
+
+TEST(WindowInput, RadiosFollowTheTableGroups) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    ClickTab(c, 2);
+    Click(c, 1008);  // COM3
+    EXPECT_EQ(c.table().Checked(1008), 1);
+    EXPECT_EQ(c.table().Checked(1006), 0);
+    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
+    EXPECT_FALSE(c.as<QRadioButton>(1006)->isChecked());
+    // A second click on a set radio leaves it set (a free-standing radio would clear itself).
+    Click(c, 1008);
+    EXPECT_EQ(c.table().Checked(1008), 1);
+    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
+    // Another group is not touched.
+    Click(c, 1019);  // 38400
+    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
+    EXPECT_TRUE(c.as<QRadioButton>(1019)->isChecked());
+    EXPECT_FALSE(c.as<QRadioButton>(1017)->isChecked());
+    ExpectMirrors(c, "after the radio clicks");
+}
+
+TEST(WindowInput, ModelRadioEnablesTheLowerCassetteControls) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    ClickTab(c, 1);
+    for (int id : {1027, 1044, 1029}) EXPECT_FALSE(c.widget(id)->isEnabled()) << id;
+    Click(c, 1135);  // ZEDA2000
+    for (int id : {1027, 1044, 1029}) EXPECT_TRUE(c.widget(id)->isEnabled()) << id;
+    EXPECT_FALSE(c.as<QRadioButton>(1134)->isChecked());
+    Click(c, 1027);  // LOWER, now clickable
+    EXPECT_EQ(c.table().Checked(1027), 1);
+    Click(c, 1027);
+    EXPECT_EQ(c.table().Checked(1027), 0);
+    EXPECT_FALSE(c.as<QCheckBox>(1027)->isChecked());
+}
+
+TEST(WindowInput, ComRadiosShowTheirDevice) {
+    ::setenv("KALVOR_COM2", "/dev/ttyUSB7", 1);
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    ClickTab(c, 2);
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(c.widget(1005 + n)->toolTip().toStdString(), c.dlg().Comm().ResolvePort(n)) << n;
+    EXPECT_EQ(c.widget(1007)->toolTip(), QStringLiteral("/dev/ttyUSB7"));
+    // Looked up again whenever the page is shown.
+    ::setenv("KALVOR_COM2", "/dev/ttyUSB9", 1);
+    ClickTab(c, 0);
+    ClickTab(c, 2);
+    EXPECT_EQ(c.widget(1007)->toolTip(), QStringLiteral("/dev/ttyUSB9"));
+    ::unsetenv("KALVOR_COM2");
+}
+
+TEST(WindowPanes, AppendAddsOnlyTheTail) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    auto* pane = c.as<QPlainTextEdit>(1004);
+    struct Change {
+        int at, removed, added;
+    };
+    std::vector<Change> changes;
+    QObject::connect(pane->document(), &QTextDocument::contentsChange,
+                     [&](int at, int removed, int added) { changes.push_back({at, removed, added}); });
+
+    c.dlg().AppendStatus("STATUS ERR : 00 SEN0 : 41 SEN1 : 02");
+    const int lengthBefore = pane->document()->characterCount();
+    c.dlg().AppendStatus("ROM VERSION : 2.07");
+    ASSERT_FALSE(changes.empty());
+    for (const Change& ch : changes) EXPECT_EQ(ch.removed, 0) << "the pane was rewritten, not appended to";
+    EXPECT_EQ(changes.back().at, lengthBefore - 1);
+    // "\n\r" ends a line once.
+    EXPECT_EQ(pane->toPlainText(),
+              QStringLiteral("STATUS ERR : 00 SEN0 : 41 SEN1 : 02\nROM VERSION : 2.07\n"));
+}
+
+TEST(WindowPanes, LongLogStaysScrolledToItsEnd) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    auto* pane = c.as<QPlainTextEdit>(1004);
+    for (int i = 0; i < 200; ++i) c.dlg().AppendStatus("line " + std::to_string(i));
+    QApplication::processEvents();
+    QScrollBar* bar = pane->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(pane->document()->blockCount(), 201);
+    EXPECT_EQ(pane->document()->findBlockByNumber(199).text(), QStringLiteral("line 199"));
+}
+
+TEST(WindowPanes, ReplacedTextIsShownWhole) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    c.table().SetText(1003, "cleared\r\n");
+    EXPECT_EQ(c.as<QPlainTextEdit>(1003)->toPlainText(), QStringLiteral("cleared\n"));
+}
+
+TEST(WindowPanes, TypingInAPaneKeepsItsLineBreaks) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    c.table().SetText(1004, "");
+    c.dlg().AppendStatus("one");
+    auto* pane = c.as<QPlainTextEdit>(1004);
+    pane->setFocus();
+    pane->moveCursor(QTextCursor::End);
+    QTest::keyClicks(pane, QStringLiteral("x"));
+    EXPECT_EQ(c.table().Text(1004), "one\n\rx");
+    // The next append still goes after what was typed.
+    c.dlg().AppendStatus("two");
+    EXPECT_EQ(c.table().Text(1004), "one\n\rxtwo\n\r");
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("one\nxtwo\n"));
+}
+
+TEST(WindowFocus, StatusPageTakesTheFocusBackAtRepaint) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    QWidget* status = c.widget(1050);
+    ASSERT_TRUE(WaitFor([&] { return c.window().focusWidget() == status; }));
+
+    // Elsewhere, then the window repaints (as when it is uncovered): back to "STATUS".
+    c.widget(1)->setFocus();
+    ASSERT_EQ(c.window().focusWidget(), c.widget(1));
+    c.window().repaint();
+    EXPECT_TRUE(WaitFor([&] { return c.window().focusWidget() == status; }));
+
+    // A control repainting itself is not a repaint of the dialog: the pane keeps the focus.
+    c.widget(1003)->setFocus();
+    c.widget(1003)->repaint();
+    QTest::qWait(50);
+    EXPECT_EQ(c.window().focusWidget(), c.widget(1003));
+
+    // Other pages keep their own focus at repaint.
+    ClickTab(c, 1);
+    EXPECT_EQ(c.window().focusWidget(), c.widget(1020));
+    c.window().repaint();
+    QTest::qWait(50);
+    EXPECT_EQ(c.window().focusWidget(), c.widget(1020));
+}
+
+TEST(WindowEnd, ExitButtonEndsTheDialogAndClosesTheWindow) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    QTest::mouseClick(c.widget(1), Qt::LeftButton);
+    EXPECT_TRUE(c.dlg().Ended());
+    EXPECT_TRUE(c.session->Host().Ended());
+    EXPECT_FALSE(c.window().isVisible());
+}
+
+TEST(WindowEnd, CloseBoxEndsTheDialog) {
+    Console c;
+    ASSERT_TRUE(c.prepared);
+    EXPECT_TRUE(c.window().close());
+    EXPECT_TRUE(c.dlg().Ended());
+    EXPECT_FALSE(c.window().isVisible());
+}
