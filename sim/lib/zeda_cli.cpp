@@ -56,8 +56,8 @@ std::string UsageText(const std::string& program) {
 
 Plays a ZEDA1000 or ZEDA2000 banknote dispenser module on a serial line. Without --device it
 creates a pseudo-terminal and prints the path of its slave side on the first line of standard
-output; point the console at that path. Ends on SIGINT or SIGTERM and prints its counters on
-standard error.
+output (with --device, the device's path); point the console at that path. Ends on SIGINT or
+SIGTERM and prints its counters on standard error.
 
 Line:
   --device PATH            serve this serial device instead of a new pseudo-terminal

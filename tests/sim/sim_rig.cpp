@@ -49,24 +49,20 @@ bool WellFormedResponse(const Bytes& f) {
 }
 
 Bytes LastFrame(const Bytes& got) {
-    // Collected as the console does: SOH starts a frame (and gives up an unfinished one), the first ETX
-    // ends its text, the byte after it is the BCC. Reject notices (SOH 0x9C ...) never finish.
     std::size_t start = 0;
     bool open = false, awaitBcc = false;
     Bytes last;
     for (std::size_t i = 0; i < got.size(); ++i) {
-        const uint8_t b = got[i];
         if (awaitBcc) {
             last.assign(got.begin() + static_cast<long>(start), got.begin() + static_cast<long>(i) + 1);
             open = awaitBcc = false;
-        } else if (b == 0x01) {
+        } else if (got[i] == 0x01) {
             start = i;
             open = true;
-        } else if (open && b == 0x03) {
+        } else if (open && got[i] == 0x03) {
             awaitBcc = true;
         }
     }
-    // An unfinished answer (not a notice) at the end is what the caller is looking at.
     if (open && !(got.size() > start + 1 && got[start + 1] == 0x9C))
         return Bytes(got.begin() + static_cast<long>(start), got.end());
     return last;
@@ -85,7 +81,7 @@ SimRig::~SimRig() {
     sim_.Stop();
     if (thread_.joinable()) thread_.join();
     EXPECT_EQ(serveResult_, 0);
-    if (slave_ >= 0) ::close(slave_);
+    CloseSlave();
     if (master_ >= 0) ::close(master_);
 }
 
@@ -104,82 +100,46 @@ void SimRig::CloseSlave() {
 }
 
 void SimRig::Send(const Bytes& b) {
-    std::size_t done = 0;
-    while (done < b.size()) {
-        const ssize_t w = ::write(slave_, b.data() + done, b.size() - done);
-        if (w > 0) {
-            done += static_cast<std::size_t>(w);
-        } else {
-            pollfd p{slave_, POLLOUT, 0};
-            poll(&p, 1, 10);
-        }
-    }
+    ASSERT_EQ(::write(slave_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
 }
 
-Bytes SimRig::Read(std::size_t n, int timeoutMs) {
-    Bytes out;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (out.size() < n && Clock::now() < end) {
-        pollfd p{slave_, POLLIN, 0};
-        if (poll(&p, 1, 10) <= 0) continue;
-        uint8_t buf[256];
-        const ssize_t r = ::read(slave_, buf, std::min(sizeof buf, n - out.size()));
-        if (r > 0) out.insert(out.end(), buf, buf + r);
-    }
+Bytes SimRig::Read(std::size_t n) {
+    Bytes out = Take(n, 5000);
     EXPECT_EQ(out.size(), n) << "bytes did not come in time";
     return out;
 }
 
-Bytes SimRig::ReadThroughFrame(int timeoutMs) {
+Bytes SimRig::Take(std::size_t n, int ms) {
     Bytes out;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool open = false, awaitBcc = false, notice = false;
-    std::size_t start = 0;
-    while (Clock::now() < end) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (out.size() < n && Clock::now() < end) {
         pollfd p{slave_, POLLIN, 0};
-        if (poll(&p, 1, 10) <= 0) continue;
         uint8_t b;
-        if (::read(slave_, &b, 1) != 1) continue;
-        out.push_back(b);
-        if (awaitBcc) return out;
-        if (b == 0x01) {
-            open = true;
-            start = out.size() - 1;
-        } else if (open && out.size() == start + 2) {
-            notice = b == 0x9C;  // a reject notice never ends; the answer follows it
-        } else if (open && !notice && b == 0x03) {
-            awaitBcc = true;
-        }
+        if (poll(&p, 1, 5) > 0 && ::read(slave_, &b, 1) == 1) out.push_back(b);
     }
-    ADD_FAILURE() << "no complete answer frame; got " << out.size() << " bytes";
     return out;
 }
 
-Bytes SimRig::Collect(int ms) {
+Bytes SimRig::ReadThroughFrame() {
     Bytes out;
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        pollfd p{slave_, POLLIN, 0};
-        if (poll(&p, 1, 5) <= 0) continue;
-        uint8_t buf[256];
-        const ssize_t r = ::read(slave_, buf, sizeof buf);
-        if (r > 0) out.insert(out.end(), buf, buf + r);
-    }
+    do {
+        const Bytes b = Read(1);
+        if (b.empty()) break;
+        out.push_back(b[0]);
+    } while (LastFrame(out).empty() || LastFrame(out).size() < 6 || LastFrame(out).end()[-2] != 0x03);
     return out;
 }
 
 Bytes SimRig::Exchange(uint8_t cmd, const Bytes& data) {
     SendCommand(cmd, data);
-    const Bytes ack = Read(1);
-    EXPECT_EQ(ack, Bytes{0x06});
-    const Bytes got = ReadThroughFrame();
-    const Bytes frame = LastFrame(got);
+    EXPECT_EQ(Read(1), Bytes{0x06});
+    const Bytes frame = LastFrame(ReadThroughFrame());
     Send({0x06});
     return frame;
 }
 
-bool SimRig::WaitFor(const std::function<bool(const SimCounters&)>& pred, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+bool SimRig::WaitFor(const std::function<bool(const SimCounters&)>& pred) {
+    const auto end = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < end) {
         if (pred(sim_.Counters())) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
