@@ -27,8 +27,17 @@ struct Rect {
 constexpr int kLabelMessage = -1003;
 constexpr int kLabelStatus = -1004;
 
-// Dialog units become pixels at this scale in both directions.
-constexpr int kPixelsPerDialogUnit = 2;
+// Dialog units become pixels at 7/4 px across and 9/5 px down. The layout tables of the pages
+// give pixels; at this scale every table lands inside the tab strip and no control of a page
+// covers another (at 2 px per unit the MENU buttons would lie on the request edits and the
+// SETUP "OK" on the Port group).
+constexpr int DialogUnitsToPixelsX(int du) { return (du * 7 + 2) / 4; }
+constexpr int DialogUnitsToPixelsY(int du) { return (du * 9 + 2) / 5; }
+constexpr Rect DialogUnitsToPixels(int x, int y, int w, int h) {
+    return {DialogUnitsToPixelsX(x), DialogUnitsToPixelsY(y),
+            DialogUnitsToPixelsX(x + w) - DialogUnitsToPixelsX(x),
+            DialogUnitsToPixelsY(y + h) - DialogUnitsToPixelsY(y)};
+}
 
 struct Control {
     int id = 0;

@@ -182,8 +182,7 @@ std::vector<Control> MakeTemplateControls() {
         c.radioGroup = row.group;
         c.text = row.caption;
         c.enabled = (row.style & kStyleDisabled) == 0;
-        c.rect = {row.x * kPixelsPerDialogUnit, row.y * kPixelsPerDialogUnit,
-                  row.w * kPixelsPerDialogUnit, row.h * kPixelsPerDialogUnit};
+        c.rect = DialogUnitsToPixels(row.x, row.y, row.w, row.h);
         controls.push_back(std::move(c));
     }
     return controls;

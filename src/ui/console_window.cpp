@@ -70,14 +70,14 @@ protected:
     }
 
 private:
-    static constexpr int kMaxTabHeight = 10 * kPixelsPerDialogUnit;
+    static constexpr int kMaxTabHeight = DialogUnitsToPixelsY(10);
 };
 
 // A static draws its text in its first line, as a static control does; that line is as tall as
 // a row of controls (12 dialog units), and the text stands in its middle, level with the edits
 // and buttons beside it.
 void PlaceStatic(QWidget* label, const Rect& r) {
-    constexpr int kRow = 12 * kPixelsPerDialogUnit;
+    constexpr int kRow = DialogUnitsToPixelsY(12);
     label->setGeometry(ToQRect(r));
     label->setContentsMargins(0, 0, 0, std::max(0, r.h - kRow));
 }
@@ -90,13 +90,15 @@ const int kComRadios[] = {1006, 1007, 1008, 1009};
 }  // namespace
 
 QSize ConsoleWindow::ClientSize() {
-    return QSize(kDialogWidthDu * kPixelsPerDialogUnit, kDialogHeightDu * kPixelsPerDialogUnit);
+    return QSize(DialogUnitsToPixelsX(kDialogWidthDu), DialogUnitsToPixelsY(kDialogHeightDu));
 }
 
 QFont ConsoleWindow::ConsoleFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    font.setPixelSize(10);
+    // Slightly narrow, so the longest captions fit their template places at the window's scale.
+    font.setStretch(94);
     return font;
 }
 

@@ -79,7 +79,7 @@ TEST(WindowStart, CaptionTabsPanesAndTheFailedOpen) {
     ConsoleWindow& w = c.window();
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("KALVOR TP(V1.02)"));
-    EXPECT_EQ(w.size(), QSize(548, 666));
+    EXPECT_EQ(w.size(), QSize(480, 599));  // 274 x 333 dialog units
     EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "fixed size";
     EXPECT_FALSE(w.windowIcon().isNull());
 
