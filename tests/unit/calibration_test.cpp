@@ -32,7 +32,7 @@ struct Environment {
     std::string average = "500";
     std::string plus1 = "30", minus1 = "13";
     std::string len1a = "38", len1b = "62";
-    std::string plus2, minus2, len2a, len2b;
+    std::string plus2 = "", minus2 = "", len2a = "", len2b = "";
 };
 
 void FillEnvironment(TestConsole& c, const Environment& e) {

@@ -180,7 +180,9 @@ TEST(DispenseRun, RunOfThreeIsPacedAndCounted) {
         auto w = CommandWrites(c);
         ASSERT_EQ(w.size(), static_cast<size_t>(cycle));
         EXPECT_EQ(Hex(w.back().bytes), "04 50 02 45 30 35 03 15");
-        if (cycle > 1) EXPECT_EQ(w.back().atMs, decodedAt.back() + 500);
+        if (cycle > 1) {
+            EXPECT_EQ(w.back().atMs, decodedAt.back() + 500);
+        }
         // Nothing goes out before the pause is over.
         c.host.Advance(100);
         AckAndAnswer(c, Answer14('E', "05", '1', '0', "01"), 300);

@@ -103,9 +103,11 @@ TEST(Startup, InitialValues) {
     for (int id : {1082, 1083, 1084, 1085, 1086, 1095, 1096, 1097, 1110, 1111, 1113, 1114, 1115, 1116})
         EXPECT_EQ(c.controls().Text(id), "") << id;
     const std::set<int> set = {1012, 1017, 1006, 1125, 1134};
-    for (const Control& k : c.controls().All())
-        if (k.kind == ControlKind::CheckBox || k.kind == ControlKind::Radio)
+    for (const Control& k : c.controls().All()) {
+        if (k.kind == ControlKind::CheckBox || k.kind == ControlKind::Radio) {
             EXPECT_EQ(k.checked, set.count(k.id) ? 1 : 0) << k.id;
+        }
+    }
     EXPECT_EQ(c.dlg->CurrentPage(), 0);
     EXPECT_EQ(c.controls().TabSelection(), 0);
     EXPECT_EQ(c.controls().Tabs(), (std::vector<std::string>{"STATUS", "MENU", "SETUP", "TP"}));
