@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
 #include <QTabBar>
@@ -93,6 +94,14 @@ QSize ConsoleWindow::ClientSize() {
     return QSize(DialogUnitsToPixelsX(kDialogWidthDu), DialogUnitsToPixelsY(kDialogHeightDu));
 }
 
+void ConsoleWindow::SetTraceToggle(std::function<std::string()> toggle) { m_traceToggle = std::move(toggle); }
+
+void ConsoleWindow::ShowFootnote(const std::string& text) {
+    m_footnote->setText(QString::fromStdString(text));
+    m_footnote->setToolTip(QString::fromStdString(text));
+    m_footnote->setVisible(!text.empty());
+}
+
 QFont ConsoleWindow::ConsoleFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
@@ -115,6 +124,14 @@ ConsoleWindow::ConsoleWindow(CConsoleDlg& dlg, QWidget* parent)
         palette.setColor(QPalette::Disabled, role, disabledText);
     setPalette(palette);
     setFixedSize(ClientSize());
+    m_footnote = new QLabel(this);
+    m_footnote->setGeometry(QRect(QPoint(DialogUnitsToPixelsX(20), DialogUnitsToPixelsY(312)),
+                                  QPoint(DialogUnitsToPixelsX(195), DialogUnitsToPixelsY(324))));
+    m_footnote->hide();
+    auto* trace = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trace, &QShortcut::activated, this, [this] {
+        if (m_traceToggle) ShowFootnote(m_traceToggle());
+    });
 
     for (const Control& c : m_table.All()) {
         QWidget* w = MakeWidget(c);

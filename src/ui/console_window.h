@@ -3,8 +3,10 @@
 // clicks into the table before the dialog's handler runs.
 #pragma once
 
+#include <QLabel>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -39,6 +41,12 @@ public:
     QTabBar* TabBar() const { return m_tabBar; }
     QWidget* TabPanel() const { return m_tabPanel; }
 
+    // Ctrl+T starts and stops the protocol trace: `toggle` does it and returns what the window
+    // shows at its foot ("" when the trace is off).
+    void SetTraceToggle(std::function<std::string()> toggle);
+    // Shows `text` at the window's foot, left of "EXIT" (the trace's file while it runs).
+    void ShowFootnote(const std::string& text);
+
     // ControlObserver
     void OnControlChanged(const Control& control, ControlChange change, const std::string& appended) override;
 
@@ -47,6 +55,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    std::function<std::string()> m_traceToggle;
+    QLabel* m_footnote = nullptr;
+
     struct Pane {
         QPlainTextEdit* edit = nullptr;
         std::string display;   // what the widget shows (the table's text with line breaks folded)

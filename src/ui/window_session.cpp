@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <ctime>
 #include <iostream>
 
 namespace kalvor {
@@ -40,20 +41,57 @@ bool WindowSession::Prepare(std::string& error) {
     consoleOptions.simulatedModel = m_options.simulate;
     m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
     m_host->Attach(m_dlg.get());
-    if (HeadlessHost* tracer = m_lineTracer.get()) {
-        m_dlg->Comm().SetTrace(
-            [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
-    } else if (TraceFile* tracer = m_fileTracer.get()) {
-        m_dlg->Comm().SetTrace([tracer](bool tx, const uint8_t* data, size_t length) { tracer->Line(tx, data, length); });
-    }
+    m_tracePath = m_options.traceFile;
+    ApplyTrace();
     if (!m_options.results.empty() && !m_dlg->RecordResults(m_options.results)) {
         error = "cannot write the results file " + m_options.results;
         return false;
     }
     m_window = std::make_unique<ConsoleWindow>(*m_dlg);
+    m_window->SetTraceToggle([this] { return ToggleTrace(); });
+    if (m_fileTracer) m_window->ShowFootnote("Trace: " + m_tracePath);
     m_host->SetBoxParent(m_window.get());
     m_host->SetEndHandler([this](int) { m_window->close(); });
     return true;
+}
+
+void WindowSession::ApplyTrace() {
+    if (TraceFile* tracer = m_fileTracer.get()) {
+        m_dlg->Comm().SetTrace([tracer](bool tx, const uint8_t* data, size_t length) { tracer->Line(tx, data, length); });
+    } else if (HeadlessHost* tracer = m_lineTracer.get()) {
+        m_dlg->Comm().SetTrace(
+            [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
+    } else {
+        m_dlg->Comm().SetTrace(nullptr);
+    }
+}
+
+std::string WindowSession::ToggleTrace() {
+    if (m_fileTracer) {
+        m_fileTracer.reset();
+        m_traceFile.close();
+        ApplyTrace();
+        return "";
+    }
+    if (m_tracePath.empty()) {
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        char name[64];
+        std::strftime(name, sizeof name, "kalvor-trace-%Y%m%d-%H%M%S.txt", &tm);
+        m_tracePath = name;
+    }
+    // A trace started again goes on at the end of its file.
+    if (m_traceFile.is_open()) m_traceFile.close();
+    m_traceFile.clear();
+    m_traceFile.open(m_tracePath, std::ios::app);
+    if (!m_traceFile) {
+        m_traceFile.clear();
+        return "Trace: cannot write " + m_tracePath;
+    }
+    m_fileTracer = std::make_unique<TraceFile>(m_traceFile);
+    ApplyTrace();
+    return "Trace: " + m_tracePath;
 }
 
 int WindowSession::Start() {

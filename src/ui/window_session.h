@@ -39,6 +39,11 @@ public:
     // dialog, the window and the simulated module. Idempotent; also done by the destructor.
     void Close();
 
+    // Starts the timed, decoded trace into the --trace file (or kalvor-trace-DATE-TIME.txt in the
+    // working folder) or stops it. Returns the footnote for the window: "Trace: FILE" while it
+    // runs, "" when stopped, or why it could not start.
+    std::string ToggleTrace();
+
     QtHost& Host() { return *m_host; }
     CConsoleDlg& Dialog() { return *m_dlg; }
     ConsoleWindow& Window() { return *m_window; }
@@ -50,6 +55,8 @@ private:
     std::ofstream m_traceFile;
     std::unique_ptr<HeadlessHost> m_lineTracer;  // --trace: the short lines on standard output
     std::unique_ptr<TraceFile> m_fileTracer;     // --trace FILE: the timed, decoded lines
+    std::string m_tracePath;
+    void ApplyTrace();
     std::unique_ptr<IniProfile> m_iniProfile;
     std::unique_ptr<SimulationProfile> m_simProfile;
     Profile* m_profile = nullptr;

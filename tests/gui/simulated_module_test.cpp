@@ -94,3 +94,28 @@ TEST(WindowWithSimulator, UnwritableResultsFileStopsTheStart) {
     EXPECT_FALSE(c.prepared);
     EXPECT_EQ(c.prepareError, "cannot write the results file /nonexistent/kalvor/results.csv");
 }
+
+TEST(WindowWithSimulator, CtrlTStartsAndStopsTheTrace) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trace.txt"));
+    AppOptions options;
+    options.simulate = 1;
+    options.traceFile = path.toStdString();  // where Ctrl+T writes; the trace starts off
+    Console c(options);
+    ASSERT_TRUE(c.prepared) << c.prepareError;
+
+    auto statusExchange = [&] {
+        QTest::mouseClick(c.widget(1050), Qt::LeftButton);
+        return WaitFor([&] { return c.dlg().IsIdle(); });
+    };
+    QTest::keyClick(&c.window(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(statusExchange());
+    QTest::keyClick(&c.window(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(statusExchange());  // not traced: the trace is off again
+
+    QFile trace(path);
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    const QString lines = QString::fromLatin1(trace.readAll());
+    EXPECT_EQ(lines.count(QStringLiteral(" TX 04 50 02 46 03 13 | command F STATUS, BCC good")), 1) << lines.toStdString();
+    EXPECT_EQ(lines.count(QStringLiteral("answer F STATUS")), 1) << lines.toStdString();
+}
