@@ -271,7 +271,23 @@ void CConsoleDlg::LinkErrorBox(const char* text) {
     ErrorBox(text);
 }
 
-void CConsoleDlg::LinkFrameReceived(uint16_t length) { kalvor::OnFrameReceived(*this, m_link.rx, length); }
+void CConsoleDlg::LinkFrameReceived(uint16_t length) {
+    kalvor::OnFrameReceived(*this, m_link.rx, length);
+    // A good frame ends the link's exchange. When it was not the answer of the dispense cycle
+    // still outstanding, something must keep the run from waiting for ever:
+    if (!m_cycleOutstanding || m_link.busy) return;
+    const uint8_t stored = m_link.frame.bytes[3];
+    if (stored == cmd::DispenseUpper || stored == cmd::DispenseLower || stored == cmd::DispenseBoth) {
+        // another frame (a late answer to an earlier command, an unasked one) came first: the
+        // wait for the cycle's answer goes on, with its time-out;
+        m_link.busy = 1;
+        SetTimer(TIMER_RESPONSE, kResponseWaitMs);
+    } else {
+        // an unguarded command ("RVDT Value", "READ DIP", the calibration buttons) replaced the
+        // stored frame and has been answered: nothing waits for the cycle's answer any more.
+        LinkFailed("replaced");
+    }
+}
 void CConsoleDlg::LinkSendFrameRaw(uint16_t length) { kalvor::OnFrameRaw(*this, m_link.raw, length); }
 void CConsoleDlg::LinkPostFrameRaw(uint16_t length) { m_host.PostMessage(kWmFrameRaw, length); }
 void CConsoleDlg::LinkRepeatTimer() { SendNextCycle(); }
@@ -282,9 +298,15 @@ void CConsoleDlg::LinkAckReceived() {
 
 void CConsoleDlg::LinkFailed(const char* how) {
     if (!m_cycleOutstanding) return;
-    // An unasked notice given up unfinished is no answer to the cycle: the answer may still come.
+    // An unasked notice given up unfinished is no answer to the cycle: the answer may still come,
+    // and the wait for it goes on, with its time-out (the notice's SOH stopped it). A lone SOH
+    // is no notice: the byte after it in the received frame is left over from an earlier frame.
     const bool cutOff = std::strcmp(how, "cut off") == 0;
-    if (cutOff && m_link.rx[1] == cmd::Notice) return;
+    if (cutOff && m_link.rxLength >= 2 && m_link.rx[1] == cmd::Notice) {
+        m_link.busy = 1;
+        SetTimer(TIMER_RESPONSE, kResponseWaitMs);
+        return;
+    }
     if (cutOff) how = "bad frames";
     m_cycleOutstanding = false;
     if (m_recorder) m_recorder->Failed(m_host.MonotonicMs(), how);

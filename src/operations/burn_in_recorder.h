@@ -29,7 +29,7 @@ public:
     void CycleWritten(int64_t nowMs, char command, const char upper[2], const char lower[2]);
     void AckReceived(int64_t nowMs);
     void Answered(int64_t nowMs, const CycleAnswer& answer);
-    void Failed(int64_t nowMs, const char* how);  // "no ACK", "no answer", "bad frames"
+    void Failed(int64_t nowMs, const char* how);  // "no ACK", "no answer", "bad frames", "replaced"
     bool CycleOpen() const { return m_open; }
 
     // The run's summary line: cycles, dispensed, rejected, errors, and the minimum, median and

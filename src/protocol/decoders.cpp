@@ -71,11 +71,14 @@ void DecodeStatusReply(DecoderTarget& t, const uint8_t* f) {
 }
 
 void DecodeRomVersionReply(DecoderTarget& t, const uint8_t* f) {
-    std::string version, checksum;
-    for (int p = 4; p <= 7; ++p) version += static_cast<char>(At(f, p));
-    for (int p = 8; p <= 11; ++p) checksum += HexDisplay(At(f, p));
     t.Pull();
-    t.MessageText() = "ROM Ver = " + version + "   Check Sum = " + checksum;
+    // Written into the pane text in place, so that it keeps its buffer: a new string moved in
+    // would leave the pane to grow again from a few dozen bytes.
+    std::string& m = t.MessageText();
+    m.assign("ROM Ver = ");
+    for (int p = 4; p <= 7; ++p) m += static_cast<char>(At(f, p));
+    m += "   Check Sum = ";
+    for (int p = 8; p <= 11; ++p) m += HexDisplay(At(f, p));
     // The model name follows the diagnostic page's "LOWER" radio, not the chosen model.
     t.StatusText() = t.CheckMember(1126) == 1 ? "ZEDA2000" : "ZEDA1000";
     t.Push();
