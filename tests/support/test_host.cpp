@@ -1,6 +1,8 @@
 #include "support/test_host.h"
 
 #include <cstdio>
+#include <sstream>
+#include <stdexcept>
 
 #include "protocol/frame.h"
 
@@ -117,6 +119,22 @@ void TestConsole::Click(int id) {
 
 void TestConsole::Type(int id, const std::string& text) { controls().UserSetText(id, text); }
 
+void TestConsole::Do(const std::string& actions) {
+    std::istringstream in(actions);
+    for (std::string action; std::getline(in, action, ';');) {
+        std::istringstream words(action);
+        std::string verb, text;
+        int value = 0;
+        words >> verb >> value;
+        if (verb == "tab") Tab(value);
+        else if (verb == "click") Click(value);
+        else if (verb == "wait") host.Advance(value);
+        else if (verb == "ack") host.Deliver({ACK});
+        else if (verb == "set" && words) Type(value, std::getline(words.ignore(1), text) ? text : "");
+        else if (!verb.empty()) throw std::invalid_argument("unknown action: " + action);
+    }
+}
+
 void TestConsole::Tab(int page) {
     if (page == controls().TabSelection()) return;
     controls().SetTabSelection(page);
@@ -128,6 +146,53 @@ std::vector<Bytes> TestConsole::TakeWrites() {
     for (auto& w : channel->writes) out.push_back(w.bytes);
     channel->writes.clear();
     return out;
+}
+
+std::vector<Write> TestConsole::CommandWrites() const {
+    std::vector<Write> out;
+    for (const Write& w : channel->writes)
+        if (w.bytes.size() > 1) out.push_back(w);
+    return out;
+}
+
+Strings TestConsole::Frames() const {
+    Strings out;
+    for (const Write& w : CommandWrites()) out.push_back(Hex(w.bytes));
+    return out;
+}
+
+Strings TestConsole::TimedWrites() const {
+    Strings out;
+    for (const Write& w : channel->writes) out.push_back(std::to_string(w.atMs) + ": " + Hex(w.bytes));
+    return out;
+}
+
+Strings TestConsole::Boxes() const {
+    Strings out;
+    for (const Box& b : host.boxes) out.push_back(b.caption + "|" + b.text + (b.icon == BoxIcon::Stop ? "" : "|!"));
+    return out;
+}
+
+std::string TestConsole::Checks(std::initializer_list<int> ids) {
+    std::string s;
+    for (int id : ids) s += std::to_string(controls().Checked(id));
+    return s;
+}
+
+std::string TestConsole::Enabled(std::initializer_list<int> ids) {
+    std::string s;
+    for (int id : ids) s += controls().IsEnabled(id) ? '1' : '0';
+    return s;
+}
+
+Strings TestConsole::Texts(std::initializer_list<int> ids) {
+    Strings out;
+    for (int id : ids) out.push_back(controls().Text(id));
+    return out;
+}
+
+void TestConsole::Receive(uint8_t command, const Bytes& data, uint8_t id) {
+    host.Deliver(ResponseFrame(command, data, id));
 }
 
 Bytes Frame(std::initializer_list<uint8_t> body) {
@@ -150,14 +215,25 @@ Bytes ResponseFrame(uint8_t command, const Bytes& data, uint8_t id) {
     return f;
 }
 
-std::string Hex(const Bytes& b) {
+static std::string HexWith(const Bytes& b, const char* format) {
     std::string s;
     char h[4];
-    for (size_t i = 0; i < b.size(); ++i) {
-        std::snprintf(h, sizeof h, i ? " %02X" : "%02X", b[i]);
+    for (uint8_t x : b) {
+        std::snprintf(h, sizeof h, format, x);
         s += h;
     }
     return s;
+}
+
+std::string Hex(const Bytes& b) { return b.empty() ? "" : HexWith(b, " %02X").substr(1); }
+
+std::string LowerHex(const Bytes& b) { return HexWith(b, " %02x"); }
+
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
 
 }  // namespace kalvor::test

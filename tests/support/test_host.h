@@ -16,15 +16,14 @@
 namespace kalvor::test {
 
 using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
 
 struct Write {
     int64_t atMs;
     Bytes bytes;
 };
-
 struct Box {
-    std::string text;
-    std::string caption;
+    std::string text, caption;
     BoxIcon icon;
     int64_t atMs;
 };
@@ -126,15 +125,32 @@ struct TestConsole {
     void Click(int id);
     void Type(int id, const std::string& text);
     void Tab(int page);
+    // Several, in the headless script's words and separated by ';': "tab N", "click ID",
+    // "set ID TEXT" (the rest of the action, which may be empty), "wait MS", and "ack" for the
+    // module's ACK. Blank actions are skipped; anything else throws std::invalid_argument.
+    void Do(const std::string& actions);
     // Bytes of every write since the last call, each write as one entry.
     std::vector<Bytes> TakeWrites();
     std::string Message() { return controls().Text(1003); }
     std::string Status() { return controls().Text(1004); }
+
+    // For compact checks.
+    std::vector<Write> CommandWrites() const;  // the writes without the one-byte ACK/NAK replies
+    Strings Frames() const;                    // Hex() of each of those
+    Strings TimedWrites() const;               // every write as "ms: hex"
+    Strings Boxes() const;                     // "caption|text", with "|!" for the exclamation icon
+    std::string Checks(std::initializer_list<int> ids);   // "0110": the check state of each id
+    std::string Enabled(std::initializer_list<int> ids);  // "0110": whether each id is enabled
+    Strings Texts(std::initializer_list<int> ids);
+    const Link& link() const { return dlg->GetLink(); }
+    void Receive(uint8_t command, const Bytes& data, uint8_t id = 'P');  // a good response frame
 };
 
 // Frames for tests.
 Bytes Frame(std::initializer_list<uint8_t> body);  // SOH + body + ETX + BCC
 Bytes ResponseFrame(uint8_t command, const Bytes& data, uint8_t id = 'P');
 std::string Hex(const Bytes& b);
+std::string LowerHex(const Bytes& b);  // " %02x" of every byte, as the panes show raw bytes
+Bytes Concat(std::initializer_list<Bytes> parts);
 
 }  // namespace kalvor::test

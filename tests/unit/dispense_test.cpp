@@ -1,9 +1,5 @@
-// The dispense run on the "MENU" page: request validation, the frames, the pacing of the cycles
-// on the virtual clock, the totals and empty indicators, module errors, "Cancel", the response
-// time, and what other buttons do to a run.
+// The dispense run: validation, frames, pacing, totals, errors, "Cancel", response time, interplay.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include "protocol/link.h"
 #include "support/test_host.h"
@@ -13,150 +9,91 @@ using namespace kalvor::test;
 
 namespace {
 
-struct Request {
-    bool upper = true;
-    bool lower = false;
-    std::string upperCount = "5";
-    std::string lowerCount = "0";
-    std::string repeat = "1";
-};
+const std::string kUpper5 = "04 50 02 45 30 35 03 15";
 
-// Frames written by the console, without its one-byte ACK/NAK replies.
-std::vector<Write> CommandWrites(const TestConsole& c) {
-    std::vector<Write> out;
-    for (const Write& w : c.channel->writes)
-        if (w.bytes.size() > 1) out.push_back(w);
-    return out;
-}
+struct Request {
+    bool upper = true, lower = false;
+    std::string upperCount = "5", lowerCount = "0", repeat = "1";
+};
 
 // Chooses ZEDA2000 (so "LOWER" can be ticked as an operator would), goes to "MENU", fills the
 // request and presses "DISPENSE".
-void Dispense(TestConsole& c, const Request& r, bool zeda2000 = true) {
-    if (zeda2000) c.Click(1135);
-    c.Tab(1);
+void Dispense(TestConsole& c, const Request& r) {
+    c.Do("click 1135; tab 1");
     if (r.upper != (c.controls().Checked(1026) == 1)) c.Click(1026);
     if (r.lower != (c.controls().Checked(1027) == 1)) c.Click(1027);
-    c.Type(1028, r.upperCount);
-    c.Type(1029, r.lowerCount);
-    c.Type(1030, r.repeat);
-    c.Click(1020);
+    c.Do("set 1028 " + r.upperCount + "; set 1029 " + r.lowerCount + "; set 1030 " + r.repeat + "; click 1020");
 }
 
-// An 'E' or 'U' answer: 14 bytes.
-Bytes Answer14(uint8_t command, const char* dispensed, uint8_t result = '1', uint8_t empty = '0',
-               const char* rejected = "00") {
-    return ResponseFrame(command, {'0', '0', static_cast<uint8_t>(dispensed[0]), static_cast<uint8_t>(dispensed[1]),
-                                   result, empty, static_cast<uint8_t>(rejected[0]),
-                                   static_cast<uint8_t>(rejected[1])});
+uint8_t B(char ch) { return static_cast<uint8_t>(ch); }
+
+// An 'E' or 'U' answer (14 bytes) and a 'V' answer (21 bytes).
+Bytes Answer14(uint8_t command, const char* n, uint8_t result = '1', uint8_t empty = '0', const char* rej = "00") {
+    return ResponseFrame(command, {'0', '0', B(n[0]), B(n[1]), result, empty, B(rej[0]), B(rej[1])});
 }
 
-// A 'V' answer: 21 bytes.
-Bytes Answer21(const char* upper, const char* lower, uint8_t result = '1', uint8_t upperEmpty = '0',
-               uint8_t lowerEmpty = '0', const char* upperRejected = "00", const char* lowerRejected = "00") {
-    auto b = [](char ch) { return static_cast<uint8_t>(ch); };
-    return ResponseFrame('V', {'0', '0', b(upper[0]), b(upper[1]), '0', '0', b(lower[0]), b(lower[1]), result,
-                               upperEmpty, lowerEmpty, b(upperRejected[0]), b(upperRejected[1]),
-                               b(lowerRejected[0]), b(lowerRejected[1])});
+Bytes Answer21(const char* up, const char* low, uint8_t result = '1', uint8_t upEmpty = '0', uint8_t lowEmpty = '0',
+               const char* upRej = "00", const char* lowRej = "00") {
+    return ResponseFrame('V', {'0', '0', B(up[0]), B(up[1]), '0', '0', B(low[0]), B(low[1]), result, upEmpty,
+                               lowEmpty, B(upRej[0]), B(upRej[1]), B(lowRej[0]), B(lowRej[1])});
 }
-
-void Ack(TestConsole& c) { c.host.Deliver({ACK}); }
 
 // ACK now, the answer `answerAfterMs` later.
 void AckAndAnswer(TestConsole& c, const Bytes& answer, int64_t answerAfterMs = 200) {
-    Ack(c);
+    c.host.Deliver({ACK});
     c.host.Advance(answerAfterMs);
     c.host.Deliver(answer);
 }
 
-std::string HexLower(const Bytes& b) {
-    std::string s;
-    char h[4];
-    for (uint8_t x : b) {
-        std::snprintf(h, sizeof h, " %02x", x);
-        s += h;
-    }
-    return s;
+// The "Executed", "Total" and "Reject" displays as "1/5/0"; with `empties`, then "Upper Empty" and
+// "Lower Empty" as in "1/5/0 10".
+std::string Counts(TestConsole& c, bool empties = false) {
+    const Strings n = c.Texts({1032, 1031, 1137});
+    return n[0] + "/" + n[1] + "/" + n[2] + (empties ? " " + c.Checks({1072, 1073}) : "");
+}
+
+// After 5 more seconds: "<command frames written> sent <counts> idle|running".
+std::string Settled(TestConsole& c) {
+    c.host.Advance(5000);
+    return std::to_string(c.Frames().size()) + " sent " + Counts(c) + (c.dlg->IsIdle() ? " idle" : " running");
 }
 
 }  // namespace
 
-TEST(DispenseRun, FramesCarryTheRequestDigits) {
-    {
-        TestConsole c;
-        Dispense(c, {.upper = true, .upperCount = "5"});
-        auto w = CommandWrites(c);
-        ASSERT_EQ(w.size(), 1u);
-        EXPECT_EQ(Hex(w[0].bytes), "04 50 02 45 30 35 03 15");
-        // The first cycle waits 1000 ms for its ACK.
-        EXPECT_EQ(c.host.TimerDue(TIMER_ACK), c.host.now + 1000);
-        EXPECT_EQ(c.dlg->GetLink().state, LinkState::AwaitAck);
-        EXPECT_EQ(c.dlg->GetLink().busy, 1);
-    }
-    {
-        TestConsole c;
-        Dispense(c, {.upper = true, .lower = true, .upperCount = "10", .lowerCount = "20"});
-        auto w = CommandWrites(c);
-        ASSERT_EQ(w.size(), 1u);
-        EXPECT_EQ(Hex(w[0].bytes), "04 50 02 56 31 30 32 30 03 00");
-    }
-    {
-        TestConsole c;
-        Dispense(c, {.upper = false, .lower = true, .lowerCount = "7"});
-        auto w = CommandWrites(c);
-        ASSERT_EQ(w.size(), 1u);
-        EXPECT_EQ(Hex(w[0].bytes), "04 50 02 55 30 37 03 07");
-    }
-}
-
-TEST(DispenseRun, RequestValidation) {
-    struct Case {
-        const char* name;
-        Request request;
-        bool sent;
-        std::string status;
-        std::string box;  // empty: none
-        std::string frame;
+TEST(DispenseRun, RequestValidationAndFrames) {
+    // Each request and the frame it writes, or else "<Status pane>|<box text>".
+    const std::string cond = "|Request Condition Error", upper = "Upper Dispense Count Error\n\r";
+    const std::pair<Request, std::string> cases[] = {
+        {{}, kUpper5},
+        {{.lower = true, .upperCount = "10", .lowerCount = "20"}, "04 50 02 56 31 30 32 30 03 00"},  // BCC 00
+        {{.lower = true, .upperCount = "3", .lowerCount = "12"}, "04 50 02 56 30 33 31 32 03 03"},
+        {{.upper = false, .lower = true, .lowerCount = "7"}, "04 50 02 55 30 37 03 07"},
+        {{.upperCount = "60"}, "04 50 02 45 36 30 03 16"},
+        {{.upperCount = ""}, "04 50 02 45 30 30 03 10"},
+        {{.repeat = "999"}, kUpper5},
+        {{.upperCount = "61"}, "61\n\r" + cond},
+        {{.upperCount = "123"}, upper + cond},
+        {{.upper = false, .lower = true, .lowerCount = "100"}, upper + cond},
+        {{.upper = false, .lower = true, .lowerCount = "75"}, "75\n\r" + cond},
+        {{.lower = true, .upperCount = "10", .lowerCount = "99"}, "99\n\r" + cond},
+        {{.upper = false}, cond},
+        {{.repeat = ""}, upper + "|Repeat Count Error"},
+        {{.repeat = "1000"}, upper + "|Repeat Count Error"},
     };
-    const Case cases[] = {
-        {"sixty passes", {.upperCount = "60"}, true, "", "", "04 50 02 45 36 30 03 16"},
-        {"sixty-one refused", {.upperCount = "61"}, false, "61\n\r", "Request Condition Error", ""},
-        {"three characters", {.upperCount = "123"}, false, "Upper Dispense Count Error\n\r",
-         "Request Condition Error", ""},
-        {"empty upper is 00", {.upperCount = ""}, true, "", "", "04 50 02 45 30 30 03 10"},
-        {"lower with three characters", {.upper = false, .lower = true, .lowerCount = "100"}, false,
-         "Upper Dispense Count Error\n\r", "Request Condition Error", ""},
-        {"lower above sixty", {.upper = false, .lower = true, .lowerCount = "75"}, false, "75\n\r",
-         "Request Condition Error", ""},
-        {"both, lower above sixty", {.upper = true, .lower = true, .upperCount = "10", .lowerCount = "99"}, false,
-         "99\n\r", "Request Condition Error", ""},
-        {"nothing ticked", {.upper = false, .lower = false}, false, "", "Request Condition Error", ""},
-        {"empty repeat", {.repeat = ""}, false, "Upper Dispense Count Error\n\r", "Repeat Count Error", ""},
-        {"repeat 1000", {.repeat = "1000"}, false, "Upper Dispense Count Error\n\r", "Repeat Count Error", ""},
-        {"repeat 999", {.repeat = "999"}, true, "", "", "04 50 02 45 30 35 03 15"},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& [request, outcome] : cases) {
+        SCOPED_TRACE(outcome);
         TestConsole c;
         c.Type(1004, "left over");  // the click empties the Status pane first
-        Dispense(c, k.request);
-        auto w = CommandWrites(c);
-        EXPECT_EQ(c.Status(), k.status);
-        if (k.sent) {
-            ASSERT_EQ(w.size(), 1u);
-            EXPECT_EQ(Hex(w[0].bytes), k.frame);
-            EXPECT_TRUE(c.host.boxes.empty());
-        } else {
-            EXPECT_TRUE(w.empty());
-            ASSERT_EQ(c.host.boxes.size(), 1u);
-            EXPECT_EQ(c.host.boxes[0].text, k.box);
-            EXPECT_EQ(c.host.boxes[0].caption, "Error");
-            EXPECT_EQ(c.host.boxes[0].icon, BoxIcon::Stop);
-            EXPECT_EQ(c.dlg->GetLink().busy, 0);
-            EXPECT_FALSE(c.host.TimerArmed(TIMER_ACK));
-            // The displays keep their values.
-            EXPECT_EQ(c.controls().Text(1031), "0");
-            EXPECT_EQ(c.controls().Text(1032), "0");
-        }
+        Dispense(c, request);
+        const bool sent = outcome.rfind("04 50", 0) == 0;
+        const size_t bar = outcome.find('|');
+        EXPECT_EQ(c.Frames(), sent ? Strings{outcome} : Strings{});
+        EXPECT_EQ(c.Status(), sent ? "" : outcome.substr(0, bar));
+        EXPECT_EQ(c.Boxes(), sent ? Strings{} : Strings{"Error" + outcome.substr(bar)});
+        EXPECT_EQ(c.link().state, sent ? LinkState::AwaitAck : LinkState::Idle);
+        EXPECT_EQ(c.link().busy, sent ? 1 : 0);
+        EXPECT_EQ(c.host.TimerDue(TIMER_ACK), sent ? c.host.now + 1000 : -1);  // 1000 ms for the first cycle
+        EXPECT_EQ(Counts(c), "0/0/0");
     }
 }
 
@@ -164,332 +101,225 @@ TEST(DispenseRun, RepeatZeroSendsOneCycle) {
     TestConsole c;
     Dispense(c, {.upperCount = "02", .repeat = "0"});
     AckAndAnswer(c, Answer14('E', "02"));
-    c.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(c).size(), 1u);
-    EXPECT_EQ(c.controls().Text(1032), "1");
-    EXPECT_EQ(c.controls().Text(1031), "2");
-    EXPECT_TRUE(c.dlg->IsIdle());
+    EXPECT_EQ(Settled(c), "1 sent 1/2/0 idle");
 }
 
 TEST(DispenseRun, RunOfThreeIsPacedAndCounted) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "3"});
-    std::vector<int64_t> decodedAt;
-    for (int cycle = 1; cycle <= 3; ++cycle) {
+    int64_t decodedAt = 0;
+    for (size_t cycle = 1; cycle <= 3; ++cycle) {
         SCOPED_TRACE(cycle);
-        auto w = CommandWrites(c);
-        ASSERT_EQ(w.size(), static_cast<size_t>(cycle));
-        EXPECT_EQ(Hex(w.back().bytes), "04 50 02 45 30 35 03 15");
+        auto w = c.CommandWrites();
+        ASSERT_EQ(w.size(), cycle);
+        EXPECT_EQ(Hex(w.back().bytes), kUpper5);
         if (cycle > 1) {
-            EXPECT_EQ(w.back().atMs, decodedAt.back() + 500);
+            EXPECT_EQ(w.back().atMs, decodedAt + 500);
         }
-        // Nothing goes out before the pause is over.
         c.host.Advance(100);
         AckAndAnswer(c, Answer14('E', "05", '1', '0', "01"), 300);
-        decodedAt.push_back(c.host.now);
-        EXPECT_EQ(c.controls().Text(1032), std::to_string(cycle));
-        EXPECT_EQ(c.controls().Text(1031), std::to_string(5 * cycle));
-        EXPECT_EQ(c.controls().Text(1137), std::to_string(cycle));
+        decodedAt = c.host.now;
+        const std::string n = std::to_string(cycle);
+        EXPECT_EQ(Counts(c), n + "/" + std::to_string(5 * cycle) + "/" + n);
         c.host.Advance(499);
-        EXPECT_EQ(CommandWrites(c).size(), static_cast<size_t>(cycle));
+        EXPECT_EQ(c.Frames().size(), cycle);  // nothing before the pause is over
         c.host.Advance(1);
     }
-    c.host.Advance(10000);
-    EXPECT_EQ(CommandWrites(c).size(), 3u);
-    EXPECT_EQ(c.controls().Text(1032), "3");
-    EXPECT_TRUE(c.dlg->IsIdle());
+    EXPECT_EQ(Settled(c), "3 sent 3/15/3 idle");
     EXPECT_TRUE(c.host.boxes.empty());
+}
+
+TEST(DispenseRun, FurtherCycleWaits1000MsForItsAckAndGivesUpWithoutOne) {
+    TestConsole c;
+    Dispense(c, {.upperCount = "05", .repeat = "3"});
+    c.host.Advance(100);
+    AckAndAnswer(c, Answer14('E', "05"), 100);
+    EXPECT_EQ(c.host.TimerDue(TIMER_REPEAT), 700);
+    c.host.Advance(500);
+    EXPECT_EQ(c.TimedWrites(), (Strings{"0: " + kUpper5, "200: 06", "700: " + kUpper5}));
+    EXPECT_EQ(c.link().state, LinkState::AwaitAck);
+    EXPECT_EQ(c.link().busy, 1);
+    EXPECT_EQ(c.host.TimerDue(TIMER_ACK), 1700);
+    // Resent on expiry instead of hanging the link; after three resends the give-up ends the run.
+    c.host.Advance(1000);
+    EXPECT_EQ(c.TimedWrites().back(), "1700: " + kUpper5);
+    c.host.Advance(20000);
+    EXPECT_EQ(c.Boxes(), Strings{"Error|TimeOut : Receive Ack"});
+    EXPECT_EQ(c.link().busy, 0);
+    EXPECT_EQ(Settled(c), "5 sent 1/5/0 idle");
+    c.Click(1051);  // a guarded command can be sent again
+    EXPECT_EQ(c.Frames().size(), 6u);
 }
 
 TEST(DispenseRun, CancelLetsTheOutstandingCycleCount) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "5"});
     AckAndAnswer(c, Answer14('E', "05"));
-    c.host.Advance(500);  // cycle 2 goes out
-    ASSERT_EQ(CommandWrites(c).size(), 2u);
+    c.host.Advance(500);
+    ASSERT_EQ(c.Frames().size(), 2u);
     c.Click(1022);  // "Cancel" while cycle 2 is outstanding
     AckAndAnswer(c, Answer14('E', "04"));
-    EXPECT_EQ(c.controls().Text(1032), "2");
-    EXPECT_EQ(c.controls().Text(1031), "9");
-    c.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(c).size(), 2u);
-    // The box keeps its text, which the next "DISPENSE" reads again.
-    EXPECT_EQ(c.controls().Text(1030), "5");
-    EXPECT_TRUE(c.dlg->IsIdle());
+    EXPECT_EQ(Settled(c), "2 sent 2/9/0 idle");
+    EXPECT_EQ(c.controls().Text(1030), "5");  // kept for the next "DISPENSE"
 
     // "Cancel" during a pause: the armed pause ends without sending.
     TestConsole d;
     Dispense(d, {.upperCount = "05", .repeat = "5"});
     AckAndAnswer(d, Answer14('E', "05"));
-    d.host.Advance(100);
-    d.Click(1022);
-    d.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(d).size(), 1u);
-    EXPECT_EQ(d.controls().Text(1032), "1");
+    d.Do("wait 100; click 1022");
+    EXPECT_EQ(Settled(d), "1 sent 1/5/0 idle");
 }
 
 TEST(DispenseRun, ModuleErrorStopsTheRunAfterCountingIt) {
-    struct Case {
-        uint8_t code;
-        std::string text;
+    const std::pair<uint8_t, std::string> cases[] = {
+        {0x3A, "Misnatch CRI to EJECT \n CODE[3A]"}, {0x32, "Pickup Error\n CODE[32]"},
+        {0x68, "Reserved \n CODE[68]"},              {'0', "Unknown Error \n CODE[30]"},
+        {0x78, "Unknown Error \n CODE[78]"},         {0x85, "Unknown Error \n CODE[85]"},
     };
-    const Case cases[] = {
-        {0x3A, "Misnatch CRI to EJECT \n CODE[3A]"},
-        {0x32, "Pickup Error\n CODE[32]"},
-        {0x68, "Reserved \n CODE[68]"},
-        {'0', "Unknown Error \n CODE[30]"},
-        {0x78, "Unknown Error \n CODE[78]"},
-        {0x85, "Unknown Error \n CODE[85]"},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.text);
+    for (const auto& [code, text] : cases) {
+        SCOPED_TRACE(text);
         TestConsole c;
         Dispense(c, {.upperCount = "05", .repeat = "5"});
         AckAndAnswer(c, Answer14('E', "05", '1', '0', "01"));
         c.host.Advance(500);
-        ASSERT_EQ(CommandWrites(c).size(), 2u);
+        ASSERT_EQ(c.Frames().size(), 2u);
         const std::string messageBefore = c.Message();
-        // While the box is open the answer's counts are not yet shown.
-        std::string executedWhileOpen, totalWhileOpen;
-        c.host.onBox = [&](const Box&) {
-            executedWhileOpen = c.controls().Text(1032);
-            totalWhileOpen = c.controls().Text(1031);
-        };
-        const Bytes answer = Answer14('E', "03", k.code, '0', "02");
+        std::string countsInBox;  // the answer's counts are shown after the box
+        c.host.onBox = [&](const Box&) { countsInBox = Counts(c); };
+        const Bytes answer = Answer14('E', "03", code, '0', "02");
         AckAndAnswer(c, answer);
-        ASSERT_EQ(c.host.boxes.size(), 1u);
-        EXPECT_EQ(c.host.boxes[0].text, k.text);
-        EXPECT_EQ(c.host.boxes[0].caption, "ERROR CODE");
-        EXPECT_EQ(c.host.boxes[0].icon, BoxIcon::Stop);
-        EXPECT_EQ(executedWhileOpen, "1");
-        EXPECT_EQ(totalWhileOpen, "5");
-        EXPECT_EQ(c.controls().Text(1032), "2");
-        EXPECT_EQ(c.controls().Text(1031), "8");
-        EXPECT_EQ(c.controls().Text(1137), "3");
-        EXPECT_EQ(c.Message(), messageBefore + "\r\n" + HexLower(answer));
-        c.host.Advance(5000);
-        EXPECT_EQ(CommandWrites(c).size(), 2u);
-        EXPECT_TRUE(c.dlg->IsIdle());
+        EXPECT_EQ(c.Boxes(), Strings{"ERROR CODE|" + text});
+        EXPECT_EQ(countsInBox, "1/5/1");
+        EXPECT_EQ(c.Message(), messageBefore + "\r\n" + LowerHex(answer));
+        EXPECT_EQ(Settled(c), "2 sent 2/8/3 idle");
     }
 
     // A 'V' answer with an error dumps all 21 bytes.
     TestConsole c;
-    Dispense(c, {.upper = true, .lower = true, .upperCount = "05", .lowerCount = "05", .repeat = "3"});
+    Dispense(c, {.lower = true, .upperCount = "05", .lowerCount = "05", .repeat = "3"});
     const std::string messageBefore = c.Message();
     const Bytes answer = Answer21("02", "01", 0x40, '0', '1', "01", "00");
+    ASSERT_EQ(answer.size(), 21u);
     AckAndAnswer(c, answer);
-    ASSERT_EQ(c.host.boxes.size(), 1u);
-    EXPECT_EQ(c.host.boxes[0].text, "BILL End LOWER \n CODE[40]");
-    EXPECT_EQ(c.Message(), messageBefore + "\r\n" + HexLower(answer));
-    EXPECT_EQ(answer.size(), 21u);
-    EXPECT_EQ(c.controls().Text(1031), "3");
-    EXPECT_EQ(c.controls().Text(1137), "1");
+    EXPECT_EQ(c.Boxes(), Strings{"ERROR CODE|BILL End LOWER \n CODE[40]"});
+    EXPECT_EQ(c.Message(), messageBefore + "\r\n" + LowerHex(answer));
     EXPECT_EQ(c.controls().Checked(1073), 1);
-    c.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(c).size(), 1u);
+    EXPECT_EQ(Settled(c), "1 sent 1/3/1 idle");
 }
 
 TEST(DispenseRun, TotalsAndEmptyIndicators) {
     TestConsole c;
-    Dispense(c, {.upper = true, .lower = true, .upperCount = "05", .lowerCount = "07", .repeat = "4"});
-    // Cycle 1: both indicators '1'.
+    Dispense(c, {.lower = true, .upperCount = "05", .lowerCount = "07", .repeat = "4"});
     AckAndAnswer(c, Answer21("05", "07", '1', '1', '1', "01", "02"));
-    EXPECT_EQ(c.controls().Text(1031), "12");
-    EXPECT_EQ(c.controls().Text(1137), "3");
-    EXPECT_EQ(c.controls().Checked(1072), 1);
-    EXPECT_EQ(c.controls().Checked(1073), 1);
-    // Cycle 2: '0' clears the upper one, any other byte leaves the lower one.
+    EXPECT_EQ(Counts(c, true), "1/12/3 11");
+    // '0' clears the upper indicator, any other byte leaves the lower one.
     c.host.Advance(500);
     AckAndAnswer(c, Answer21("05", "07", '1', '0', 'x'));
-    EXPECT_EQ(c.controls().Text(1031), "24");
-    EXPECT_EQ(c.controls().Text(1137), "3");
-    EXPECT_EQ(c.controls().Checked(1072), 0);
-    EXPECT_EQ(c.controls().Checked(1073), 1);
-    // Cycle 3: an answer of another length is a success that adds nothing.
+    EXPECT_EQ(Counts(c, true), "2/24/3 01");
+    // An answer of another length is a success that adds nothing.
     c.host.Advance(500);
     AckAndAnswer(c, ResponseFrame('V', {'0', '0', '9', '9'}));
-    EXPECT_EQ(c.controls().Text(1031), "24");
-    EXPECT_EQ(c.controls().Text(1032), "3");
+    EXPECT_EQ(Counts(c), "3/24/3");
     EXPECT_TRUE(c.host.boxes.empty());
     c.host.Advance(500);
-    EXPECT_EQ(CommandWrites(c).size(), 4u);
+    EXPECT_EQ(c.Frames().size(), 4u);
 
     // 'E' answers move "Upper Empty", 'U' answers "Lower Empty".
     TestConsole e;
     Dispense(e, {.upperCount = "01"});
     AckAndAnswer(e, Answer14('E', "01", '1', '1'));
-    EXPECT_EQ(e.controls().Checked(1072), 1);
-    EXPECT_EQ(e.controls().Checked(1073), 0);
+    EXPECT_EQ(Counts(e, true), "1/1/0 10");
     TestConsole u;
     Dispense(u, {.upper = false, .lower = true, .lowerCount = "01"});
     AckAndAnswer(u, Answer14('U', "01", '1', '1', "04"));
-    EXPECT_EQ(u.controls().Checked(1072), 0);
-    EXPECT_EQ(u.controls().Checked(1073), 1);
-    EXPECT_EQ(u.controls().Text(1137), "4");
+    EXPECT_EQ(Counts(u, true), "1/1/4 01");
 }
 
 TEST(DispenseRun, NewDispenseResetsTheRunAndTheRejectMarks) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "3"});
     AckAndAnswer(c, Answer14('E', "05", '1', '0', "02"));
-    // A notice cut off after three bytes marks a reject reason.
-    c.host.Deliver({SOH, 0x9C, '<'});
+    c.host.Deliver({SOH, 0x9C, '<'});  // a notice cut off after three bytes marks a reject reason
     c.host.Advance(150);
     EXPECT_EQ(c.controls().Checked(1119), 1);
-    EXPECT_EQ(c.controls().Text(1031), "5");
-    ASSERT_EQ(CommandWrites(c).size(), 1u);
+    EXPECT_EQ(Counts(c), "1/5/2");
 
     // "DISPENSE" during the pause: the pending cycle is not sent, the displays restart.
-    c.Type(1028, "03");
-    c.Type(1030, "1");
-    c.Click(1020);
-    auto w = CommandWrites(c);
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(Hex(w[1].bytes), "04 50 02 45 30 33 03 13");
-    EXPECT_EQ(c.controls().Text(1031), "0");
-    EXPECT_EQ(c.controls().Text(1032), "0");
-    EXPECT_EQ(c.controls().Text(1137), "0");
+    c.Do("set 1028 03; set 1030 1; click 1020");
+    EXPECT_EQ(c.Frames(), (Strings{kUpper5, "04 50 02 45 30 33 03 13"}));
+    EXPECT_EQ(Counts(c), "0/0/0");
     EXPECT_EQ(c.controls().Checked(1119), 0);
-    Ack(c);
-    c.host.Advance(1000);
-    EXPECT_EQ(CommandWrites(c).size(), 2u);
-    c.host.Deliver(Answer14('E', "03", '1', '0', "01"));
-    EXPECT_EQ(c.controls().Text(1031), "3");
-    EXPECT_EQ(c.controls().Text(1137), "1");
-    EXPECT_EQ(c.controls().Text(1032), "1");
-    c.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(c).size(), 2u);
+    AckAndAnswer(c, Answer14('E', "03", '1', '0', "01"), 1000);
+    EXPECT_EQ(Settled(c), "2 sent 1/3/1 idle");
 }
 
 TEST(DispenseRun, DispenseWhileOutstandingOnlyEmptiesTheStatusPane) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "2"});
-    c.host.Advance(400);
-    const int64_t ackDue = c.host.TimerDue(TIMER_ACK);
-    c.Type(1004, "something");
-    c.Type(1028, "09");
-    c.Click(1020);
+    c.Do("wait 400; set 1004 something; set 1028 09; click 1020");
     EXPECT_EQ(c.Status(), "");
-    EXPECT_EQ(CommandWrites(c).size(), 1u);
-    EXPECT_EQ(c.host.TimerDue(TIMER_ACK), ackDue);
+    EXPECT_EQ(c.Frames().size(), 1u);
+    EXPECT_EQ(c.host.TimerDue(TIMER_ACK), 1000);
     EXPECT_TRUE(c.host.boxes.empty());
-    // The run goes on as before.
-    AckAndAnswer(c, Answer14('E', "05"));
+    AckAndAnswer(c, Answer14('E', "05"));  // the run goes on as before
     c.host.Advance(500);
-    auto w = CommandWrites(c);
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(Hex(w[1].bytes), "04 50 02 45 30 35 03 15");
+    EXPECT_EQ(c.Frames(), (Strings{kUpper5, kUpper5}));
 }
 
 TEST(DispenseRun, PurgeDuringThePauseBecomesTheNextCyclesFrame) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "3"});
     AckAndAnswer(c, Answer14('E', "05"));
-    c.host.Advance(100);
-    c.Click(1051);  // "Purge": the busy flag is clear during the pause
-    auto w = CommandWrites(c);
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(Hex(w[1].bytes), "04 50 02 44 03 11");
+    c.Do("wait 100; click 1051");  // "Purge": the busy flag is clear during the pause
+    EXPECT_EQ(c.Frames(), (Strings{kUpper5, "04 50 02 44 03 11"}));
     c.host.Advance(400);  // the pause ends: the stored frame is now Purge's
-    w = CommandWrites(c);
-    ASSERT_EQ(w.size(), 3u);
-    EXPECT_EQ(Hex(w[2].bytes), "04 50 02 44 03 11");
+    EXPECT_EQ(c.Frames(), (Strings{kUpper5, "04 50 02 44 03 11", "04 50 02 44 03 11"}));
     AckAndAnswer(c, ResponseFrame('D', {'0'}));
     EXPECT_EQ(c.Status(), "RESET\r\n");
-    EXPECT_EQ(c.controls().Text(1032), "1");
-    c.host.Advance(5000);
-    EXPECT_EQ(CommandWrites(c).size(), 3u);
+    EXPECT_EQ(Settled(c), "3 sent 1/5/0 idle");
 }
 
 TEST(DispenseRun, ResponseTime) {
-    // Ticked before "DISPENSE"; answered 2.3 s after the write.
-    {
-        TestConsole c;
-        c.Tab(1);
-        c.Click(1068);
-        Dispense(c, {.upperCount = "05", .repeat = "2"});
-        c.host.Advance(300);
-        AckAndAnswer(c, Answer14('E', "05"), 2000);
-        EXPECT_EQ(c.Status(), "R TIME = 2 \r\n");
-        // The second cycle is timed from its own write.
-        c.host.Advance(500);
-        AckAndAnswer(c, Answer14('E', "05"), 1200);
-        EXPECT_EQ(c.Status(), "R TIME = 2 \r\nR TIME = 1 \r\n");
-    }
-    // Sent before midnight, answered after it.
-    {
-        TestConsole c;
-        c.host.localBaseSeconds = 86399;
-        c.Tab(1);
-        c.Click(1068);
-        Dispense(c, {.upperCount = "05"});
-        AckAndAnswer(c, Answer14('E', "05"), 2500);
-        EXPECT_EQ(c.Status(), "R TIME = 2 \r\n");
-    }
-    // Ticked only after the write.
-    {
-        TestConsole c;
-        Dispense(c, {.upperCount = "05"});
-        c.host.Advance(1000);
-        c.Click(1068);
-        AckAndAnswer(c, Answer14('E', "05"), 2200);
-        EXPECT_EQ(c.Status(), "R TIME = 3 \r\n");
-    }
-    // Not ticked: no line.
-    {
-        TestConsole c;
-        Dispense(c, {.upperCount = "05"});
-        AckAndAnswer(c, Answer14('E', "05"), 2200);
-        EXPECT_EQ(c.Status(), "");
-    }
-}
-
-TEST(DispenseRun, FurtherCycleWithoutAckGivesUp) {
+    // Ticked before "DISPENSE": each cycle is timed from its own write.
     TestConsole c;
-    Dispense(c, {.upperCount = "05", .repeat = "3"});
-    AckAndAnswer(c, Answer14('E', "05"));
+    c.Do("tab 1; click 1068");
+    Dispense(c, {.upperCount = "05", .repeat = "2"});
+    c.host.Advance(300);
+    AckAndAnswer(c, Answer14('E', "05"), 2000);
+    EXPECT_EQ(c.Status(), "R TIME = 2 \r\n");
     c.host.Advance(500);
-    ASSERT_EQ(CommandWrites(c).size(), 2u);
-    EXPECT_EQ(c.host.TimerDue(TIMER_ACK), c.host.now + 1000);
-    c.host.Advance(20000);
-    // The cycle and its three resends, then the give-up; the run ends.
-    auto w = CommandWrites(c);
-    EXPECT_EQ(w.size(), 5u);
-    ASSERT_EQ(c.host.boxes.size(), 1u);
-    EXPECT_EQ(c.host.boxes[0].text, "TimeOut : Receive Ack");
-    EXPECT_EQ(c.host.boxes[0].caption, "Error");
-    EXPECT_EQ(c.dlg->GetLink().busy, 0);
-    EXPECT_EQ(c.controls().Text(1032), "1");
-    EXPECT_TRUE(c.dlg->IsIdle());
-    // A guarded command can be sent again.
-    c.Click(1051);
-    EXPECT_EQ(CommandWrites(c).size(), 6u);
+    AckAndAnswer(c, Answer14('E', "05"), 1200);
+    EXPECT_EQ(c.Status(), "R TIME = 2 \r\nR TIME = 1 \r\n");
+
+    struct Case {
+        int64_t localBase;
+        int tickedMsAfterWrite;  // -1: before "DISPENSE"; -2: never
+        int64_t answerMsAfterWrite;
+        const char* status;
+    };
+    for (const Case& k : {Case{86399, -1, 2500, "R TIME = 2 \r\n"},  // across midnight
+                          Case{36000, 1000, 3200, "R TIME = 3 \r\n"}, Case{36000, -2, 2200, ""}}) {
+        SCOPED_TRACE(k.status);
+        TestConsole d;
+        d.host.localBaseSeconds = k.localBase;
+        if (k.tickedMsAfterWrite == -1) d.Do("tab 1; click 1068");
+        Dispense(d, {.upperCount = "05"});
+        const int64_t ackAt = k.tickedMsAfterWrite >= 0 ? k.tickedMsAfterWrite : 0;
+        d.host.Advance(ackAt);
+        if (k.tickedMsAfterWrite >= 0) d.Click(1068);
+        AckAndAnswer(d, Answer14('E', "05"), k.answerMsAfterWrite - ackAt);
+        EXPECT_EQ(d.Status(), k.status);
+    }
 }
 
 TEST(DispenseRun, LowerTickedBeforeSwitchingToZeda1000StillCounts) {
-    TestConsole c;
-    c.Click(1135);
-    c.Tab(1);
-    c.Click(1027);  // "LOWER" while it is enabled
-    c.Click(1134);  // back to ZEDA1000: "LOWER" is disabled but stays ticked
-    EXPECT_FALSE(c.controls().IsEnabled(1027));
-    EXPECT_EQ(c.controls().Checked(1027), 1);
-    c.Type(1029, "04");
-    c.Click(1020);
-    auto w = CommandWrites(c);
-    ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(Hex(w[0].bytes), "04 50 02 55 30 34 03 04");
-
-    TestConsole d;
-    d.Click(1135);
-    d.Tab(1);
-    d.Click(1026);
-    d.Click(1027);
-    d.Click(1134);
-    d.Type(1028, "01");
-    d.Type(1029, "02");
-    d.Click(1020);
-    w = CommandWrites(d);
-    ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(w[0].bytes[3], 'V');
+    for (bool upper : {false, true}) {
+        TestConsole c;
+        c.Do("click 1135; tab 1");
+        if (upper) c.Click(1026);
+        c.Do("click 1027; click 1134");  // "LOWER" ticked while enabled, then back to ZEDA1000
+        EXPECT_EQ(c.Enabled({1027}) + c.Checks({1027}), "01");  // disabled, but still ticked
+        c.Do("set 1028 01; set 1029 04; click 1020");
+        EXPECT_EQ(c.Frames(), Strings{upper ? "04 50 02 56 30 31 30 34 03 06" : "04 50 02 55 30 34 03 04"});
+    }
 }
