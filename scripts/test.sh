@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up and builds, then runs every test: the unit and channel tests under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the channel tests under ThreadSanitizer, and last the whole suite
+# Sets up and builds, then runs every test: the unit and channel tests and the fuzz corpus replay
+# under AddressSanitizer + UndefinedBehaviorSanitizer, the channel tests under ThreadSanitizer, and last the whole suite
 # (unit, channel, simulator, end to end, window under the offscreen platform, install tree).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,11 +8,12 @@ cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer: unit and channel tests"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: unit and channel tests, fuzz corpus replay"
 cmake -S . -B build-asan -G Ninja -DKALVOR_WITH_QT=OFF -DKALVOR_SANITIZE=address >/dev/null
-cmake --build build-asan -j"$jobs" --target unit_tests channel_tests
+cmake --build build-asan -j"$jobs" --target unit_tests channel_tests fuzz_replay_console fuzz_replay_parsers
 ./build-asan/unit_tests --gtest_brief=1
 ./build-asan/channel_tests --gtest_brief=1
+ctest --test-dir build-asan --output-on-failure -R '^fuzz_replay_'
 
 echo "== ThreadSanitizer: channel tests"
 cmake -S . -B build-tsan -G Ninja -DKALVOR_WITH_QT=OFF -DKALVOR_SANITIZE=thread >/dev/null
