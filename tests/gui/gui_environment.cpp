@@ -1,7 +1,6 @@
 // The one QApplication of the GUI tests: offscreen, the Fusion style (the same look on every
 // machine), and a configuration folder of its own so that no test reads or writes the user's.
 #include <QApplication>
-#include <QDir>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
@@ -15,7 +14,7 @@ namespace {
 class QtEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);  // unless another platform is asked for
         m_config = std::make_unique<QTemporaryDir>();
         ::setenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit().constData(), 1);
         m_app = std::make_unique<QApplication>(m_argc, m_argv);

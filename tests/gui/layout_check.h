@@ -58,8 +58,8 @@ inline std::string Name(const Control& c) {
 // The room a caption needs inside its control, and what the control offers.
 inline std::string CaptionProblem(const Control& c, QWidget* w) {
     const QFontMetrics fm = w->fontMetrics();
-    const QRect g = w->geometry();
-    auto tooSmall = [&](int needW, int needH) {
+    auto tooSmall = [&](int needW, int needH, QRect g = {}) {
+        if (g.isNull()) g = w->geometry();
         if (needW <= g.width() && needH <= g.height()) return std::string();
         return Name(c) + " needs " + std::to_string(needW) + "x" + std::to_string(needH) + " px, has " +
                std::to_string(g.width()) + "x" + std::to_string(g.height());
@@ -68,13 +68,7 @@ inline std::string CaptionProblem(const Control& c, QWidget* w) {
         const int margin = 2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
         return tooSmall(fm.horizontalAdvance(b->text()) + margin, fm.height() + 4);
     }
-    if (auto* label = qobject_cast<QLabel*>(w)) {
-        const QRect box = label->contentsRect();
-        if (fm.horizontalAdvance(label->text()) <= box.width() && fm.height() <= box.height()) return {};
-        return Name(c) + " needs " + std::to_string(fm.horizontalAdvance(label->text())) + "x" +
-               std::to_string(fm.height()) + " px, has " + std::to_string(box.width()) + "x" +
-               std::to_string(box.height());
-    }
+    if (auto* label = qobject_cast<QLabel*>(w)) return tooSmall(fm.horizontalAdvance(label->text()), fm.height(), label->contentsRect());
     if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
         const QSize hint = w->sizeHint();
         return tooSmall(hint.width(), std::max(fm.height(), hint.height() - 2));

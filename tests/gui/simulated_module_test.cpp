@@ -1,10 +1,7 @@
 // The window against the built-in simulated module, as `kalvor-tp --simulate` runs: the reader
 // thread's chunks reach the dialog through the Qt host, the trace records both directions, the
 // results file gets the dispense cycles.
-#include <QCheckBox>
 #include <QFile>
-#include <QTabBar>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
@@ -15,36 +12,49 @@
 using namespace kalvor;
 using namespace kalvor::guitest;
 
-TEST(WindowWithSimulator, StatusRequestTicksTheSensorsAndIsTraced) {
+namespace {
+QString ReadAll(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QString::fromLatin1(file.readAll());
+}
+}  // namespace
+
+TEST(WindowWithSimulator, StatusTicksTheSensorsAndDispenseCyclesAreTracedAndRecorded) {
     QTemporaryDir dir;
     AppOptions options;
     options.simulate = 1;
     options.trace = true;
     options.traceFile = dir.filePath(QStringLiteral("trace.txt")).toStdString();
+    options.results = dir.filePath(QStringLiteral("results.csv")).toStdString();
     Console c(options);
     ASSERT_TRUE(c.prepared) << c.prepareError;
     ASSERT_TRUE(c.dlg().PortOpen());
     EXPECT_TRUE(c.boxes.Seen().empty());
     EXPECT_TRUE(c.as<QPlainTextEdit>(1003)->toPlainText().startsWith(QStringLiteral("Com Port 1 is opened")));
-    // The simulated ZEDA2000 is chosen at start.
-    EXPECT_EQ(c.table().Checked(1135), 1);
+    EXPECT_EQ(c.table().Checked(1135), 1);  // the simulated ZEDA2000 is chosen at start
 
-    QTest::mouseClick(c.widget(1050), Qt::LeftButton);
+    c.Click(1050);
     ASSERT_TRUE(WaitFor([&] { return !c.table().Text(1004).empty() && c.dlg().IsIdle(); }));
     EXPECT_TRUE(c.as<QPlainTextEdit>(1004)->toPlainText().startsWith(QStringLiteral("STATUS ERR : 00")))
         << c.table().Text(1004);
-    // Both cassettes are in.
-    for (int id : {1046, 1047}) {
+    for (int id : {1046, 1047}) {  // both cassettes are in
         EXPECT_EQ(c.table().Checked(id), 1) << id;
         EXPECT_TRUE(c.as<QCheckBox>(id)->isChecked()) << id;
     }
 
+    c.ClickTab(1);
+    c.Click(1026);
+    c.Type(1028, "2");
+    c.Type(1030, "2");
+    c.Click(1020);
+    ASSERT_TRUE(WaitFor([&] { return c.table().Text(1032) == "2" && c.dlg().IsIdle(); }, 60000));
     c.session->Close();
-    QFile trace(dir.filePath(QStringLiteral("trace.txt")));
-    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
-    const QString lines = QString::fromLatin1(trace.readAll());
+    const QString lines = ReadAll(QString::fromStdString(options.traceFile));
     EXPECT_TRUE(lines.contains(QStringLiteral(" TX 04 50 02 46 03 13"))) << lines.toStdString();
     EXPECT_TRUE(lines.contains(QStringLiteral(" RX 06"))) << lines.toStdString();
+    const QStringList rows = ReadAll(QString::fromStdString(options.results)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(rows.size(), 3) << "a header and one row per cycle";
 }
 
 TEST(WindowWithSimulator, ClosingWhileTheModuleTalksLeavesNoReader) {
@@ -52,38 +62,10 @@ TEST(WindowWithSimulator, ClosingWhileTheModuleTalksLeavesNoReader) {
     options.simulate = 0;
     auto c = std::make_unique<Console>(options);
     ASSERT_TRUE(c->prepared) << c->prepareError;
-    // Ask for the status and end the console before the answer is complete.
-    QTest::mouseClick(c->widget(1050), Qt::LeftButton);
+    c->Click(1050);  // the status request, and the end before the answer is complete
     QTest::qWait(5);
     c.reset();
     EXPECT_TRUE(WaitFor([] { return CComm::RunningReaders() == 0; }));
-}
-
-TEST(WindowWithSimulator, DispenseCyclesGoToTheResultsFile) {
-    QTemporaryDir dir;
-    const QString csv = dir.filePath(QStringLiteral("results.csv"));
-    AppOptions options;
-    options.simulate = 1;
-    options.results = csv.toStdString();
-    Console c(options);
-    ASSERT_TRUE(c.prepared) << c.prepareError;
-
-    QTabBar* bar = c.window().TabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(1).center());
-    QTest::mouseClick(c.widget(1026), Qt::LeftButton, Qt::NoModifier, QPoint(6, c.widget(1026)->height() / 2));
-    for (auto [id, text] : {std::pair{1028, "2"}, std::pair{1030, "2"}}) {
-        auto* edit = c.as<QLineEdit>(id);
-        edit->selectAll();
-        QTest::keyClicks(edit, QString::fromLatin1(text));
-    }
-    QTest::mouseClick(c.widget(1020), Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return c.table().Text(1032) == "2" && c.dlg().IsIdle(); }, 60000));
-    c.session->Close();
-
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList rows = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    EXPECT_EQ(rows.size(), 3) << "a header and one row per cycle";
 }
 
 TEST(WindowWithSimulator, UnwritableResultsFileStopsTheStart) {
@@ -97,25 +79,17 @@ TEST(WindowWithSimulator, UnwritableResultsFileStopsTheStart) {
 
 TEST(WindowWithSimulator, CtrlTStartsAndStopsTheTrace) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("trace.txt"));
     AppOptions options;
     options.simulate = 1;
-    options.traceFile = path.toStdString();  // where Ctrl+T writes; the trace starts off
+    options.traceFile = dir.filePath(QStringLiteral("trace.txt")).toStdString();  // where Ctrl+T writes
     Console c(options);
     ASSERT_TRUE(c.prepared) << c.prepareError;
-
-    auto statusExchange = [&] {
-        QTest::mouseClick(c.widget(1050), Qt::LeftButton);
-        return WaitFor([&] { return c.dlg().IsIdle(); });
-    };
-    QTest::keyClick(&c.window(), Qt::Key_T, Qt::ControlModifier);
-    ASSERT_TRUE(statusExchange());
-    QTest::keyClick(&c.window(), Qt::Key_T, Qt::ControlModifier);
-    ASSERT_TRUE(statusExchange());  // not traced: the trace is off again
-
-    QFile trace(path);
-    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
-    const QString lines = QString::fromLatin1(trace.readAll());
+    for (int round = 0; round < 2; ++round) {  // traced, then not: the second Ctrl+T stops it
+        QTest::keyClick(&c.window(), Qt::Key_T, Qt::ControlModifier);
+        c.Click(1050);
+        ASSERT_TRUE(WaitFor([&] { return c.dlg().IsIdle(); }));
+    }
+    const QString lines = ReadAll(QString::fromStdString(options.traceFile));
     EXPECT_EQ(lines.count(QStringLiteral(" TX 04 50 02 46 03 13 | command F STATUS, BCC good")), 1) << lines.toStdString();
     EXPECT_EQ(lines.count(QStringLiteral("answer F STATUS")), 1) << lines.toStdString();
 }

@@ -1,17 +1,11 @@
 // The console's window over the real dialog: what it shows at start, how it follows the control
 // table page by page, and how clicks, typing and tab changes reach the table and the handlers.
-// Without --simulate COM1 is a device that does not exist, so every start shows the box
-// "Can't open comport. init", which the tests close as an operator would.
-#include <QCheckBox>
+// Without --simulate every start shows the box "Can't open comport. init", closed as an operator would.
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScrollBar>
-#include <QTabBar>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -30,20 +24,6 @@ std::vector<std::string> TabTexts(QTabBar* bar) {
     std::vector<std::string> texts;
     for (int i = 0; i < bar->count(); ++i) texts.push_back(bar->tabText(i).toStdString());
     return texts;
-}
-
-void ClickTab(Console& c, int index) {
-    QTabBar* bar = c.window().TabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
-}
-
-// A click where the operator would click: on the indicator of a check box or radio.
-void Click(Console& c, int id) {
-    QWidget* w = c.widget(id);
-    ASSERT_NE(w, nullptr);
-    const QPoint at = (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) ? QPoint(6, w->height() / 2)
-                                                                                       : w->rect().center();
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 // Every widget shows what its record in the table says.
@@ -97,8 +77,7 @@ TEST(WindowStart, CaptionTabsPanesAndTheFailedOpen) {
     EXPECT_TRUE(c.widget(1050)->isVisible());
     EXPECT_TRUE(c.as<QPushButton>(1050)->isDefault());
 
-    // The box of the failed open came up during the start and was closed; the reason is in the
-    // Message pane, widget and table alike.
+    // The box of the failed open came and was closed; the reason is in the Message pane.
     ASSERT_EQ(c.boxes.Seen().size(), 1u);
     EXPECT_EQ(c.boxes.Seen()[0].text, "Can't open comport. init");
     EXPECT_EQ(c.boxes.Seen()[0].caption, "Error");
@@ -109,22 +88,15 @@ TEST(WindowStart, CaptionTabsPanesAndTheFailedOpen) {
     ExpectMirrors(c, "start");
 }
 
-TEST(WindowStart, CalibrationAddsTwoTabs) {
+TEST(WindowPages, TabClicksAndArrowKeysSwitchPages) {
     AppOptions options;
     options.calibration = true;
     Console c(options);
     ASSERT_TRUE(c.prepared);
     EXPECT_EQ(TabTexts(c.window().TabBar()),
               (std::vector<std::string>{"STATUS", "MENU", "SETUP", "TP", "Set Environmant", "Notes Init"}));
-}
-
-TEST(WindowPages, TabClicksAndArrowKeysSwitchPages) {
-    AppOptions options;
-    options.calibration = true;
-    Console c(options);
-    ASSERT_TRUE(c.prepared);
     for (int page : {1, 2, 3, 4, 5, 0, 2, 1}) {
-        ClickTab(c, page);
+        c.ClickTab(page);
         ASSERT_EQ(c.dlg().CurrentPage(), page);
         ASSERT_EQ(c.table().TabSelection(), page);
         ExpectMirrors(c, "page " + std::to_string(page));
@@ -141,91 +113,66 @@ TEST(WindowPages, TabClicksAndArrowKeysSwitchPages) {
     QTest::keyClick(c.window().TabBar(), Qt::Key_Left);
     EXPECT_EQ(c.dlg().CurrentPage(), 1);
     ExpectMirrors(c, "after the arrow keys");
-}
 
-TEST(WindowPages, ClickOnTheSelectedTabChangesNothing) {
-    AppOptions options;
-    options.calibration = true;
-    Console c(options);
-    ASSERT_TRUE(c.prepared);
-    ClickTab(c, 4);
-    ASSERT_EQ(c.dlg().CurrentPage(), 4);
+    // Entering page 4 empties its edits; a click on its own tab must not enter it again.
+    c.ClickTab(4);
     EXPECT_EQ(c.as<QLineEdit>(1083)->text(), QStringLiteral("30"));
-    // Entering the page empties its edits; a click on its own tab must not enter it again.
     QTest::keyClicks(c.widget(1082), QStringLiteral("1F4"));
-    ClickTab(c, 4);
+    c.ClickTab(4);
     EXPECT_EQ(c.table().Text(1082), "1F4");
     EXPECT_EQ(c.as<QLineEdit>(1082)->text(), QStringLiteral("1F4"));
 }
 
-TEST(WindowInput, TypedTextGoesToTheTableAndSurvivesPageSwitches) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    ClickTab(c, 1);
-    auto* upper = c.as<QLineEdit>(1028);
-    upper->selectAll();
-    QTest::keyClicks(upper, QStringLiteral("12"));
-    EXPECT_EQ(c.table().Text(1028), "12");
-    EXPECT_TRUE(upper->alignment() & Qt::AlignRight);
-    ClickTab(c, 2);
-    ClickTab(c, 1);
-    EXPECT_EQ(upper->text(), QStringLiteral("12"));
-    EXPECT_EQ(c.table().Text(1028), "12");
-}
-
-TEST(WindowInput, RadiosFollowTheTableGroups) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    ClickTab(c, 2);
-    Click(c, 1008);  // COM3
-    EXPECT_EQ(c.table().Checked(1008), 1);
-    EXPECT_EQ(c.table().Checked(1006), 0);
-    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
-    EXPECT_FALSE(c.as<QRadioButton>(1006)->isChecked());
-    // A second click on a set radio leaves it set (a free-standing radio would clear itself).
-    Click(c, 1008);
-    EXPECT_EQ(c.table().Checked(1008), 1);
-    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
-    // Another group is not touched.
-    Click(c, 1019);  // 38400
-    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
-    EXPECT_TRUE(c.as<QRadioButton>(1019)->isChecked());
-    EXPECT_FALSE(c.as<QRadioButton>(1017)->isChecked());
-    ExpectMirrors(c, "after the radio clicks");
-}
-
-TEST(WindowInput, ModelRadioEnablesTheLowerCassetteControls) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    ClickTab(c, 1);
-    for (int id : {1027, 1044, 1029}) EXPECT_FALSE(c.widget(id)->isEnabled()) << id;
-    Click(c, 1135);  // ZEDA2000
-    for (int id : {1027, 1044, 1029}) EXPECT_TRUE(c.widget(id)->isEnabled()) << id;
-    EXPECT_FALSE(c.as<QRadioButton>(1134)->isChecked());
-    Click(c, 1027);  // LOWER, now clickable
-    EXPECT_EQ(c.table().Checked(1027), 1);
-    Click(c, 1027);
-    EXPECT_EQ(c.table().Checked(1027), 0);
-    EXPECT_FALSE(c.as<QCheckBox>(1027)->isChecked());
-}
-
-TEST(WindowInput, ComRadiosShowTheirDevice) {
+TEST(WindowInput, TypingCheckBoxesRadiosAndTooltipsReachTheTable) {
     ::setenv("KALVOR_COM2", "/dev/ttyUSB7", 1);
     Console c;
     ASSERT_TRUE(c.prepared);
-    ClickTab(c, 2);
+    c.ClickTab(1);
+    c.Type(1028, "12");
+    EXPECT_EQ(c.table().Text(1028), "12");
+    EXPECT_TRUE(c.as<QLineEdit>(1028)->alignment() & Qt::AlignRight);
+    c.ClickTab(2);
+    c.ClickTab(1);
+    EXPECT_EQ(c.as<QLineEdit>(1028)->text(), QStringLiteral("12"));
+    EXPECT_EQ(c.table().Text(1028), "12");
+
+    // The model radio enables the lower cassette's controls.
+    for (int id : {1027, 1044, 1029}) EXPECT_FALSE(c.widget(id)->isEnabled()) << id;
+    c.Click(1135);  // ZEDA2000
+    for (int id : {1027, 1044, 1029}) EXPECT_TRUE(c.widget(id)->isEnabled()) << id;
+    EXPECT_FALSE(c.as<QRadioButton>(1134)->isChecked());
+    c.Click(1027);  // LOWER, now clickable
+    EXPECT_EQ(c.table().Checked(1027), 1);
+    c.Click(1027);
+    EXPECT_EQ(c.table().Checked(1027), 0);
+    EXPECT_FALSE(c.as<QCheckBox>(1027)->isChecked());
+
+    c.ClickTab(2);
+    c.Click(1008);  // COM3
+    EXPECT_EQ(c.table().Checked(1008), 1);
+    EXPECT_EQ(c.table().Checked(1006), 0);
+    EXPECT_FALSE(c.as<QRadioButton>(1006)->isChecked());
+    c.Click(1008);  // a second click leaves it set (a free-standing radio would clear itself)
+    EXPECT_EQ(c.table().Checked(1008), 1);
+    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
+    c.Click(1019);  // 38400: another group leaves COM3 alone
+    EXPECT_TRUE(c.as<QRadioButton>(1008)->isChecked());
+    EXPECT_TRUE(c.as<QRadioButton>(1019)->isChecked());
+    EXPECT_FALSE(c.as<QRadioButton>(1017)->isChecked());
+    ExpectMirrors(c, "after the clicks");
+
+    // Each COM radio's tooltip names its device, looked up again whenever the page is shown.
     for (int n = 1; n <= 4; ++n)
         EXPECT_EQ(c.widget(1005 + n)->toolTip().toStdString(), c.dlg().Comm().ResolvePort(n)) << n;
     EXPECT_EQ(c.widget(1007)->toolTip(), QStringLiteral("/dev/ttyUSB7"));
-    // Looked up again whenever the page is shown.
     ::setenv("KALVOR_COM2", "/dev/ttyUSB9", 1);
-    ClickTab(c, 0);
-    ClickTab(c, 2);
+    c.ClickTab(0);
+    c.ClickTab(2);
     EXPECT_EQ(c.widget(1007)->toolTip(), QStringLiteral("/dev/ttyUSB9"));
     ::unsetenv("KALVOR_COM2");
 }
 
-TEST(WindowPanes, AppendAddsOnlyTheTail) {
+TEST(WindowPanes, AppendsReplacementsTypingAndALongLog) {
     Console c;
     ASSERT_TRUE(c.prepared);
     auto* pane = c.as<QPlainTextEdit>(1004);
@@ -235,22 +182,28 @@ TEST(WindowPanes, AppendAddsOnlyTheTail) {
     std::vector<Change> changes;
     QObject::connect(pane->document(), &QTextDocument::contentsChange,
                      [&](int at, int removed, int added) { changes.push_back({at, removed, added}); });
-
     c.dlg().AppendStatus("STATUS ERR : 00 SEN0 : 41 SEN1 : 02");
     const int lengthBefore = pane->document()->characterCount();
     c.dlg().AppendStatus("ROM VERSION : 2.07");
     ASSERT_FALSE(changes.empty());
     for (const Change& ch : changes) EXPECT_EQ(ch.removed, 0) << "the pane was rewritten, not appended to";
     EXPECT_EQ(changes.back().at, lengthBefore - 1);
-    // "\n\r" ends a line once.
-    EXPECT_EQ(pane->toPlainText(),
-              QStringLiteral("STATUS ERR : 00 SEN0 : 41 SEN1 : 02\nROM VERSION : 2.07\n"));
-}
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("STATUS ERR : 00 SEN0 : 41 SEN1 : 02\nROM VERSION : 2.07\n"));
 
-TEST(WindowPanes, LongLogStaysScrolledToItsEnd) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    auto* pane = c.as<QPlainTextEdit>(1004);
+    // Replaced text is shown whole; typed text keeps both kinds of line break and the next
+    // append goes after it.
+    c.table().SetText(1004, "a\r\nb\n\r");
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("a\nb\n"));
+    pane->setFocus();
+    pane->moveCursor(QTextCursor::End);
+    QTest::keyClicks(pane, QStringLiteral("x"));
+    EXPECT_EQ(c.table().Text(1004), "a\r\nb\n\rx");
+    c.dlg().AppendStatus("two");
+    EXPECT_EQ(c.table().Text(1004), "a\r\nb\n\rxtwo\n\r");
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("a\nb\nxtwo\n"));
+
+    // A long log stays scrolled to its end.
+    c.table().SetText(1004, "");
     for (int i = 0; i < 200; ++i) c.dlg().AppendStatus("line " + std::to_string(i));
     QApplication::processEvents();
     QScrollBar* bar = pane->verticalScrollBar();
@@ -260,68 +213,41 @@ TEST(WindowPanes, LongLogStaysScrolledToItsEnd) {
     EXPECT_EQ(pane->document()->findBlockByNumber(199).text(), QStringLiteral("line 199"));
 }
 
-TEST(WindowPanes, ReplacedTextIsShownWhole) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    c.table().SetText(1003, "cleared\r\n");
-    EXPECT_EQ(c.as<QPlainTextEdit>(1003)->toPlainText(), QStringLiteral("cleared\n"));
-}
-
-TEST(WindowPanes, TypingInAPaneKeepsItsLineBreaks) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    c.table().SetText(1004, "");
-    c.dlg().AppendStatus("one");
-    auto* pane = c.as<QPlainTextEdit>(1004);
-    pane->setFocus();
-    pane->moveCursor(QTextCursor::End);
-    QTest::keyClicks(pane, QStringLiteral("x"));
-    EXPECT_EQ(c.table().Text(1004), "one\n\rx");
-    // The next append still goes after what was typed.
-    c.dlg().AppendStatus("two");
-    EXPECT_EQ(c.table().Text(1004), "one\n\rxtwo\n\r");
-    EXPECT_EQ(pane->toPlainText(), QStringLiteral("one\nxtwo\n"));
-}
-
 TEST(WindowFocus, StatusPageTakesTheFocusBackAtRepaint) {
     Console c;
     ASSERT_TRUE(c.prepared);
     QWidget* status = c.widget(1050);
     ASSERT_TRUE(WaitFor([&] { return c.window().focusWidget() == status; }));
-
     // Elsewhere, then the window repaints (as when it is uncovered): back to "STATUS".
     c.widget(1)->setFocus();
     ASSERT_EQ(c.window().focusWidget(), c.widget(1));
     c.window().repaint();
     EXPECT_TRUE(WaitFor([&] { return c.window().focusWidget() == status; }));
-
     // A control repainting itself is not a repaint of the dialog: the pane keeps the focus.
     c.widget(1003)->setFocus();
     c.widget(1003)->repaint();
     QTest::qWait(50);
     EXPECT_EQ(c.window().focusWidget(), c.widget(1003));
-
     // Other pages keep their own focus at repaint.
-    ClickTab(c, 1);
+    c.ClickTab(1);
     EXPECT_EQ(c.window().focusWidget(), c.widget(1020));
     c.window().repaint();
     QTest::qWait(50);
     EXPECT_EQ(c.window().focusWidget(), c.widget(1020));
 }
 
-TEST(WindowEnd, ExitButtonEndsTheDialogAndClosesTheWindow) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    QTest::mouseClick(c.widget(1), Qt::LeftButton);
-    EXPECT_TRUE(c.dlg().Ended());
-    EXPECT_TRUE(c.session->Host().Ended());
-    EXPECT_FALSE(c.window().isVisible());
-}
-
-TEST(WindowEnd, CloseBoxEndsTheDialog) {
-    Console c;
-    ASSERT_TRUE(c.prepared);
-    EXPECT_TRUE(c.window().close());
-    EXPECT_TRUE(c.dlg().Ended());
-    EXPECT_FALSE(c.window().isVisible());
+TEST(WindowEnd, ExitButtonAndCloseBoxEndTheDialog) {
+    for (bool exitButton : {true, false}) {
+        SCOPED_TRACE(exitButton ? "EXIT" : "close box");
+        Console c;
+        ASSERT_TRUE(c.prepared);
+        if (exitButton) {
+            c.Click(1);
+        } else {
+            EXPECT_TRUE(c.window().close());
+        }
+        EXPECT_TRUE(c.dlg().Ended());
+        EXPECT_TRUE(c.session->Host().Ended());
+        EXPECT_FALSE(c.window().isVisible());
+    }
 }

@@ -1,8 +1,10 @@
-// The module's answers and bookkeeping, without a line in between.
+// The module's answers and bookkeeping, and how command frames are found in the byte stream,
+// without a line in between.
 #include <gtest/gtest.h>
 
 #include "sim_rig.h"
 #include "zeda_module.h"
+#include "zeda_protocol.h"
 
 namespace zeda::test {
 namespace {
@@ -21,28 +23,65 @@ unsigned Nibbles(const Bytes& d, std::size_t i, int n) {
     return v;
 }
 
-SimOptions ModuleOptions(int model = 2000) {
+SimOptions ModuleOptions(int model = 2000, unsigned upper = 2000, unsigned lower = 2000) {
     SimOptions o;
     o.model = model;
+    o.notesUpper = upper;
+    o.notesLower = lower;
     o.rejectRate = 0.0;
     o.seed = 7;
     return o;
 }
 
-TEST(SimModule, DispenseCountsNotesAndReportsEmptyCassettesAndRefusals) {
-    SimOptions o = ModuleOptions();
-    o.notesUpper = 12;
-    o.notesLower = 4;
-    Module m(o);
-    EXPECT_EQ(Ask(m, 'E', "05"), Text("0505" "1" "0" "00"));
-    const Reply timed = *m.Execute('E', Text("05"));
-    EXPECT_EQ(timed.workMs, 300u + 5 * 120u);
+TEST(SimProtocol, FramesEndWhereTheirCommandEndsNotAtTheFirstEtx) {
+    using Kind = CommandParser::Kind;
+    CommandParser p;
+    auto feed = [&p](const Bytes& bytes) {
+        std::vector<CommandParser::Event> out;
+        for (uint8_t b : bytes)
+            if (CommandParser::Event e = p.Feed(b); e.kind != Kind::None) out.push_back(std::move(e));
+        return out;
+    };
+    Bytes longData(19, 0x03);  // an ETX candidate at every position where a frame could end
+    Bytes shortData(17, 0x03);
+    longData[0] = shortData[0] = 0x15;
+    Bytes cut = Command('E', Text("05"));  // cut before its ETX; the next frame's EOT ends it
+    cut.resize(6);
+    Bytes stream;
+    for (const Bytes& part : {Command(0x80, longData), Command(0x80, shortData), cut, Command('Z', Text("ab"))})
+        stream.insert(stream.end(), part.begin(), part.end());  // 'Z' is unknown: the first ETX ends it
+    const auto events = feed(stream);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].data, longData);
+    EXPECT_EQ(events[1].data, shortData);
+    EXPECT_EQ(events[2].kind, Kind::BadFrame);
+    EXPECT_EQ(events[2].raw, cut);
+    EXPECT_EQ(events[3].kind, Kind::Frame);
+    EXPECT_EQ(events[3].data, Text("ab"));
 
+    // A long calibration frame with a wrong BCC is not taken for a short one; an endless frame stops at
+    // the console's 30-byte limit.
+    Bytes bad = Command(0x80, Bytes(19, '1'));
+    bad.back() ^= 0x20;
+    Bytes endless = {0x04, 'P', 0x02, 'Z'};
+    endless.resize(40, 'x');
+    for (const Bytes& b : {bad, endless}) {
+        const auto e = feed(b);
+        ASSERT_FALSE(e.empty());
+        EXPECT_EQ(e[0].kind, Kind::BadFrame);
+        EXPECT_LE(e[0].raw.size(), kMaxCommandFrame);
+    }
+    EXPECT_EQ(BuildCommand('F'), (Bytes{0x04, 0x50, 0x02, 0x46, 0x03, 0x13}));
+}
+
+TEST(SimModule, DispenseCountsNotesAndReportsEmptyCassettesAndRefusals) {
+    Module m(ModuleOptions(2000, 7, 4));
+    EXPECT_EQ(Ask(m, 'E', "05"), Text("0505" "1" "0" "00"));
     // Two left: paid out, then 0x38 "BILL End UPPER" ('8') with the empty indicator set.
     EXPECT_EQ(Ask(m, 'E', "10"), Text("1002" "8" "1" "00"));
     // Both cassettes: the lower one runs out after four, 0x40 "BILL End LOWER" ('@'), both empty.
     EXPECT_EQ(Ask(m, 'V', "0012"), Text("00" "00" "12" "04" "@" "1" "1" "00" "00"));
-    EXPECT_EQ(m.State().dispenseCycles, 4u);
+    EXPECT_EQ(m.State().dispenseCycles, 3u);
 
     Module fresh(ModuleOptions());
     EXPECT_EQ(Ask(fresh, 'E', "61")[4], 0x3B);  // above 60: nothing moves
@@ -78,8 +117,7 @@ TEST(SimModule, RejectedNotesLeaveTheCassetteAndAreAnnouncedOneByOne) {
     uint32_t last = 0;
     for (const Notice& n : r.notices) {
         ASSERT_EQ(n.bytes.size(), 3u);
-        EXPECT_EQ(n.bytes[0], 0x01);
-        EXPECT_EQ(n.bytes[1], 0x9C);
+        EXPECT_EQ(Bytes(n.bytes.begin(), n.bytes.begin() + 2), (Bytes{0x01, 0x9C}));
         EXPECT_TRUE(Module::IsRejectReason(n.bytes[2]));
         EXPECT_GT(n.atMs, last);
         EXPECT_LE(n.atMs, r.workMs);
@@ -108,9 +146,7 @@ TEST(SimModule, ChosenCycleAnswersTheChosenCodeAndMovesNothing) {
 }
 
 TEST(SimModule, StatusBitsFollowTheModelAndNeverLookLikeFrameBytes) {
-    SimOptions o = ModuleOptions();
-    o.notesUpper = 5;
-    o.notesLower = 9;
+    SimOptions o = ModuleOptions(2000, 5, 9);
     o.nearEnd = 10;
     Module two(o);
     EXPECT_EQ(Ask(two, 'F'), (Bytes{'0', 0x00, 0x40, 0x26}));  // both near-end, both cassettes in
@@ -128,9 +164,8 @@ TEST(SimModule, StatusBitsFollowTheModelAndNeverLookLikeFrameBytes) {
 }
 
 TEST(SimModule, DiagnosticAnswersCarryPlausibleDecodableValues) {
-    SimOptions o = ModuleOptions();
+    SimOptions o = ModuleOptions(2000, 2000, 0);
     o.dipSwitches = 0xA5;
-    o.notesLower = 0;
     Module m(o);
     const Bytes rom = Ask(m, 'G');
     EXPECT_EQ(Bytes(rom.begin(), rom.begin() + 4), Text("2.07"));
@@ -156,10 +191,9 @@ TEST(SimModule, CalibrationRecordIsStoredAndTheAverageAlternates) {
     Module m(ModuleOptions());
     Bytes shortRecord = {0x15, '7', '?', '0', '2', '8', '0', 0x26, 0x3E, '0'};  // one-cassette form
     shortRecord.insert(shortRecord.end(), 7, '0');
-    const Bytes stored = Ask(m, 0x80, std::string(shortRecord.begin(), shortRecord.end()));
     Bytes expected(shortRecord.begin() + 1, shortRecord.end());
     expected.insert(expected.end(), 2, '0');  // padded to 18
-    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(Ask(m, 0x80, std::string(shortRecord.begin(), shortRecord.end())), expected);
     EXPECT_EQ(Ask(m, 0x81), expected);
 
     std::string named;
@@ -177,8 +211,7 @@ TEST(SimModule, CalibrationRecordIsStoredAndTheAverageAlternates) {
 TEST(SimModule, EveryAnswerIsAParseableFrameInAnyState) {
     for (int model : {1000, 2000}) {
         for (unsigned notes : {0u, 1u, 3u}) {
-            SimOptions o = ModuleOptions(model);
-            o.notesUpper = o.notesLower = notes;
+            SimOptions o = ModuleOptions(model, notes, notes);
             o.rejectRate = 0.5;
             Module m(o);
             for (int cmd = 0; cmd < 256; ++cmd) {
