@@ -6,9 +6,7 @@
 // without keeping the slave open: the master reports a hang-up until someone opens the slave, so
 // the moment the console opens its port is seen from outside, without touching the program.
 //
-//   bench_process [PATH-TO-kalvor-tp [RUNS [PATH-TO-A-HEADLESS-ONLY-kalvor-tp]]]
-//   (default: the build's kalvor-tp, 7 runs; the headless-only program, built without Qt, is
-//   measured headless as well when given)
+//   bench_process [PATH-TO-kalvor-tp [RUNS]]   (default: the build's kalvor-tp, 7 runs)
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -202,10 +200,6 @@ int main(int argc, char** argv) {
     std::printf("kalvor-tp: %s\n", program.c_str());
     Report("headless (--headless, script on standard input)", Measure(program, false, dir, runs), 15);
     Report("window (QT_QPA_PLATFORM=offscreen)", Measure(program, true, dir, runs), 60);
-    if (argc > 3) {
-        const std::string headlessOnly = argv[3];
-        Report("headless, built without Qt (" + headlessOnly + ")", Measure(headlessOnly, false, dir, runs), 15);
-    }
     std::filesystem::remove_all(dir);
     return 0;
 }

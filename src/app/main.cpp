@@ -5,8 +5,8 @@
 #include "app/headless/app_options.h"
 #include "app/headless/headless_app.h"
 
-#ifdef KALVOR_WITH_QT
-#include "ui/qt_app.h"
+#ifdef KALVOR_WITH_WINDOW
+#include "app/window/window_loader.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -33,8 +33,10 @@ int main(int argc, char** argv) {
         }
         return kalvor::RunHeadless(options, script, std::cout, std::cerr);
     }
-#ifdef KALVOR_WITH_QT
-    return kalvor::RunWindow(argc, argv, options);
+#ifdef KALVOR_WITH_WINDOW
+    // The window lives in a module of its own, loaded only now, so that the headless host above
+    // never maps Qt's libraries (it stays a few megabytes resident).
+    return kalvor::RunWindowModule(argc, argv, options);
 #else
     std::cerr << "kalvor-tp: built without a window; use --headless\n";
     return 2;

@@ -70,9 +70,14 @@ if [ -e "$BUILD/zeda-sim" ] || grep -q 'zeda-sim"' "$BUILD/cmake_install.cmake" 
     HAVE_SIM=yes
 fi
 
+# The window module is expected when the build made it.
+HAVE_WINDOW=no
+[ -e "$BUILD/kalvor-tp-window.so" ] && HAVE_WINDOW=yes
+
 # ---- the tree: exactly these files --------------------------------------------------------------
 {
     echo bin/kalvor-tp
+    [ "$HAVE_WINDOW" = yes ] && echo lib/kalvor-tp/kalvor-tp-window.so
     echo share/applications/kalvor-tp.desktop
     for s in 16 32 48 64 128 256; do echo "share/icons/hicolor/${s}x${s}/apps/kalvor-tp.png"; done
     echo share/icons/hicolor/scalable/apps/kalvor-tp.svg
@@ -202,6 +207,37 @@ if [ -x "$KTP" ]; then
     if [ $rc -eq 0 ]; then pass "kalvor-tp --headless --simulate: quit exits 0"; else fail "kalvor-tp headless quit exits $rc: $(cat "$TMP/headless.out")"; fi
     printf 'no-such-command\n' | "$KTP" --headless --simulate zeda1000 >"$TMP/headless.out" 2>&1; rc=$?
     if [ $rc -eq 1 ]; then pass "kalvor-tp: script error exits 1"; else fail "kalvor-tp: script error exits $rc, the manual says 1"; fi
+    # The headless host does not map Qt; the window loads it from the installed module.
+    if ! ldd "$KTP" >"$TMP/ldd" 2>&1; then
+        fail "ldd $KTP: $(cat "$TMP/ldd")"
+    elif grep -q 'libQt6' "$TMP/ldd"; then
+        fail "kalvor-tp links Qt itself: $(grep libQt6 "$TMP/ldd" | head -n 1)"
+    else
+        pass "kalvor-tp does not link Qt"
+    fi
+    if [ "$HAVE_WINDOW" = yes ]; then
+        "$KTP" --simulate zeda1000 >"$TMP/window.out" 2>&1 &
+        SIM_PID=$!  # killed by cleanup too
+        n=0
+        while kill -0 "$SIM_PID" 2>/dev/null && [ $n -lt 30 ]; do sleep 0.1; n=$((n + 1)); done
+        if kill -0 "$SIM_PID" 2>/dev/null && grep -q 'lib/kalvor-tp/kalvor-tp-window.so' "/proc/$SIM_PID/maps" &&
+            grep -q 'libQt6Widgets' "/proc/$SIM_PID/maps"; then
+            pass "kalvor-tp opens its window from lib/kalvor-tp"
+        else
+            fail "kalvor-tp did not open its window: $(cat "$TMP/window.out")"
+        fi
+        kill "$SIM_PID" 2>/dev/null
+        wait "$SIM_PID" 2>/dev/null
+        SIM_PID=
+        # Without its module the program says so and exits 2 instead of failing to start.
+        rm -f "$PREFIX/lib/kalvor-tp/kalvor-tp-window.so"
+        "$KTP" --simulate zeda1000 >"$TMP/window.out" 2>&1; rc=$?
+        if [ $rc -eq 2 ] && grep -q 'cannot start the window' "$TMP/window.out"; then
+            pass "kalvor-tp without its window module exits 2 with a message"
+        else
+            fail "kalvor-tp without its window module: exit $rc, $(cat "$TMP/window.out")"
+        fi
+    fi
 fi
 
 ZSIM=$BIN/zeda-sim
