@@ -483,7 +483,7 @@ void ExpectRaw(const termios& t, speed_t code, tcflag_t csize, uint8_t stop, uin
 
 // What the channel asks of the driver, and what the opened pty reports (read back on the slave;
 // a Linux pty forces CS8 and drops PARENB, so those two are compared only where it keeps them).
-TEST_F(ChannelTest, LineSettingsRequestedAndReadBack) {
+TEST_F(ChannelTest, LineSettingsRequestedReadBackOrRefused) {
     struct Case {
         uint16_t baud;
         speed_t code;
@@ -525,9 +525,8 @@ TEST_F(ChannelTest, LineSettingsRequestedAndReadBack) {
     const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     EXPECT_FALSE(serial_detail::IsPseudoTerminal(fd));
     ::close(fd);
-}
 
-TEST_F(ChannelTest, RefusedSettingsCloseThePortAgain) {
+    // Refused settings close the port again.
     EXPECT_EQ(0, Open(12345));
     EXPECT_EQ(EINVAL, comm->LastErrno());
     EXPECT_EQ(pty.path + ": unsupported baud rate 12345", comm->LastError());

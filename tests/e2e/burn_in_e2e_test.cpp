@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 #include <vector>
 
-#include "app/headless/app_options.h"
-#include "app/headless/headless_app.h"
 #include "e2e_rig.h"
 
 using namespace kalvor;
@@ -22,8 +18,7 @@ namespace {
 std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
     std::vector<std::vector<std::string>> rows;
     std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         std::vector<std::string> fields;
         std::string field;
         bool quoted = false;
@@ -41,8 +36,7 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
@@ -59,34 +53,16 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
 
     char dir[] = "/tmp/kalvor-burn-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
-    const std::string trace = std::string(dir) + "/trace.txt";
-    const std::string results = std::string(dir) + "/results.csv";
-
-    int master = -1;
-    std::string slave;
-    ASSERT_TRUE(zeda::OpenPtyPair(master, slave));
-    ::setenv("XDG_CONFIG_HOME", dir, 1);
-    ::setenv("KALVOR_COM1", slave.c_str(), 1);
-    zeda::Simulator sim(module);
-    std::thread serving([&] { sim.Serve(master); });
-
-    std::string script = "tab 1\nclick 1135\ncheck 1026\nset 1028 2\nset 1030 6\n";
-    for (int run = 0; run < 3; ++run) script += "click 1020\nwait run 60000\n";
-    script += "print message\nquit\n";
-    AppOptions options;
-    options.headless = true;
-    options.trace = true;
+    const std::string trace = std::string(dir) + "/trace.txt", results = std::string(dir) + "/results.csv";
+    std::string script = "tab 1; click 1135; check 1026; set 1028 2; set 1030 6; ";
+    for (int run = 0; run < 3; ++run) script += "click 1020; wait run 60000; ";
+    AppOptions options = With(&AppOptions::trace);
     options.traceFile = trace;
     options.results = results;
-    std::istringstream in(script);
-    std::ostringstream out, err;
-    const int status = RunHeadless(options, in, out, err);
-    sim.Stop();
-    serving.join();
-    ::close(master);
-    const zeda::SimCounters c = sim.Counters();
+    const Outcome r = RunConsole(module, script + "print message; quit", options);
+    const zeda::SimCounters& c = r.counters;
 
-    EXPECT_EQ(status, kExitModuleError) << err.str() << out.str();
+    EXPECT_EQ(r.status, kExitModuleError) << r.err << r.out;
     const auto rows = ReadCsv(results);
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows[0][0], "run");
@@ -133,11 +109,10 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     EXPECT_EQ(naks, c.naksReceived);
 
     // One summary line per run in the Message pane.
-    EXPECT_EQ(CountLines(out.str(), "1003:"), 1);
+    EXPECT_EQ(CountLines(r.out, "1003:"), 1);
     size_t summaries = 0;
-    for (size_t p = out.str().find("RUN "); p != std::string::npos; p = out.str().find("RUN ", p + 1)) ++summaries;
-    EXPECT_EQ(summaries, 3u) << out.str();
-    EXPECT_NE(out.str().find("answer ms "), std::string::npos);
-    const std::string rm = std::string("rm -rf ") + dir;
-    EXPECT_EQ(system(rm.c_str()), 0);
+    for (size_t p = r.out.find("RUN "); p != std::string::npos; p = r.out.find("RUN ", p + 1)) ++summaries;
+    EXPECT_EQ(summaries, 3u) << r.out;
+    EXPECT_NE(r.out.find("answer ms "), std::string::npos);
+    std::filesystem::remove_all(dir);
 }

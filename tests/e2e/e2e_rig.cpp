@@ -3,10 +3,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
-#include "app/headless/app_options.h"
 #include "app/headless/headless_app.h"
 
 namespace kalvor::e2e {
@@ -21,18 +21,14 @@ zeda::SimOptions FastModule(int model) {
     return o;
 }
 
-Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, bool trace, bool calibration) {
+Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, AppOptions options) {
     Outcome result;
     int master = -1;
     std::string slave;
-    if (!zeda::OpenPtyPair(master, slave)) {
-        result.err = "no pseudo-terminal";
-        return result;
-    }
     char dir[] = "/tmp/kalvor-e2e-XXXXXX";
-    if (!mkdtemp(dir)) {
-        ::close(master);
-        result.err = "no temporary folder";
+    if (!zeda::OpenPtyPair(master, slave) || !mkdtemp(dir)) {
+        if (master >= 0) ::close(master);
+        result.err = "no pseudo-terminal or no temporary folder";
         return result;
     }
     ::setenv("XDG_CONFIG_HOME", dir, 1);
@@ -40,15 +36,12 @@ Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, bo
 
     zeda::Simulator sim(module);
     std::thread serving([&] { sim.Serve(master); });
-
-    AppOptions options;
     options.headless = true;
-    options.trace = trace;
-    options.calibration = calibration;
-    std::istringstream in(script);
+    std::string lines = script + "\n";
+    for (size_t p; (p = lines.find("; ")) != std::string::npos;) lines.replace(p, 2, "\n");
+    std::istringstream in(lines);
     std::ostringstream out, err;
     result.status = RunHeadless(options, in, out, err);
-
     sim.Stop();
     serving.join();
     ::close(master);
@@ -56,17 +49,14 @@ Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, bo
     result.err = err.str();
     result.counters = sim.Counters();
     result.state = sim.State();
-    const std::string cleanup = std::string("rm -rf ") + dir;
-    if (std::system(cleanup.c_str()) != 0) {
-    }
+    std::filesystem::remove_all(dir);
     return result;
 }
 
 int CountLines(const std::string& text, const std::string& prefix) {
     std::istringstream in(text);
-    std::string line;
     int n = 0;
-    while (std::getline(in, line))
+    for (std::string line; std::getline(in, line);)
         if (line.rfind(prefix, 0) == 0) ++n;
     return n;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/headless/app_options.h"
 #include "zeda_simulator.h"
 
 namespace kalvor::e2e {
@@ -20,8 +21,15 @@ struct Outcome {
 // Fast module: no mechanical delays beyond a tenth, no rejects, line pacing on.
 zeda::SimOptions FastModule(int model = 2000);
 
-Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, bool trace = false,
-                   bool calibration = false);
+// Runs the headless console (`options`, made headless) on `script`, whose lines may also be
+// separated by "; ", against a simulator with `module` on COM1, in a fresh profile folder.
+Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, AppOptions options = {});
+// Options with one switch set, e.g. With(&AppOptions::trace).
+inline AppOptions With(bool AppOptions::*option) {
+    AppOptions o;
+    o.*option = true;
+    return o;
+}
 
 // Lines of `text` that start with `prefix`.
 int CountLines(const std::string& text, const std::string& prefix);

@@ -3,20 +3,20 @@
 // when its path comes back.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pty.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "app/headless/headless_host.h"
 #include "app/headless/script_runner.h"
 #include "console/console_dlg.h"
+#include "zeda_simulator.h"
 
 using namespace kalvor;
 
@@ -28,20 +28,13 @@ int64_t CpuMicros() {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
 }
 
+// The adapter: a pseudo-terminal (non-blocking master) that Close() pulls out.
 struct Pty {
     int master = -1;
     std::string path;
-    Pty() {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            close(slave);
-        }
-    }
+    Pty() { zeda::OpenPtyPair(master, path); }
     void Close() {
-        if (master >= 0) close(master);
-        master = -1;
+        if (master >= 0) close(std::exchange(master, -1));
     }
     ~Pty() { Close(); }
 };
@@ -110,7 +103,6 @@ TEST(Unplug, ReaderEndsOperatorIsToldAndOkReopensTheReturningPath) {
     ASSERT_TRUE(run("tab 0"));
     host.RunUntil([&] { return dlg.IsIdle(); }, 9000);
     uint8_t buf[64] = {};
-    fcntl(second.master, F_SETFL, fcntl(second.master, F_GETFL) | O_NONBLOCK);
     while (read(second.master, buf, sizeof buf) > 0) {
     }
     ASSERT_TRUE(run("click 1050"));
@@ -124,7 +116,5 @@ TEST(Unplug, ReaderEndsOperatorIsToldAndOkReopensTheReturningPath) {
 
     dlg.OnClose();
     host.Shutdown();
-    unlink(link.c_str());
-    unlink((std::string(dir) + "/kalvor-tp.ini").c_str());
-    rmdir(dir);
+    std::filesystem::remove_all(dir);
 }

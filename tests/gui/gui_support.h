@@ -1,5 +1,5 @@
-// What the GUI tests share: a profile in memory, a closer for the message boxes, waiting with
-// generous limits, and a console session in its window, driven as an operator drives it.
+// What the GUI tests share: a closer for the message boxes, waiting with generous limits, and a
+// console session in its window (with its profile in memory), driven as an operator drives it.
 #pragma once
 
 #include <QAbstractButton>
@@ -16,34 +16,18 @@
 
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/headless/app_options.h"
-#include "console/profile.h"
+#include "support/test_host.h"
 #include "ui/window_session.h"
 
 namespace kalvor::guitest {
 
 // Limits are generous: the test machine is shared and slow at times.
 inline bool WaitFor(const std::function<bool()>& done, int limitMs = 20000) { return QTest::qWaitFor(done, limitMs); }
-
-class MemoryProfile final : public Profile {
-public:
-    std::string GetString(const std::string& section, const std::string& key, const std::string& fallback = "") override {
-        auto it = m_values.find(section + "/" + key);
-        return it == m_values.end() ? fallback : it->second;
-    }
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value) override {
-        m_values[section + "/" + key] = value;
-        return true;
-    }
-
-private:
-    std::map<std::string, std::string> m_values;
-};
 
 struct SeenBox {
     std::string caption, text;
@@ -113,7 +97,7 @@ public:
         QTest::keyClicks(edit, QString::fromLatin1(text));
     }
 
-    MemoryProfile profile;
+    test::MemoryProfile profile;
     BoxCloser boxes;
     std::unique_ptr<WindowSession> session;
     bool prepared = false;

@@ -1,6 +1,6 @@
 // The window against the built-in simulated module, as `kalvor-tp --simulate` runs: the reader
 // thread's chunks reach the dialog through the Qt host, the trace records both directions, the
-// results file gets the dispense cycles.
+// results file gets the dispense cycles. (What a status request shows is checked with the pictures.)
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -20,7 +20,7 @@ QString ReadAll(const QString& path) {
 }
 }  // namespace
 
-TEST(WindowWithSimulator, StatusTicksTheSensorsAndDispenseCyclesAreTracedAndRecorded) {
+TEST(WindowWithSimulator, DispenseCyclesAreTracedAndRecorded) {
     QTemporaryDir dir;
     AppOptions options;
     options.simulate = 1;
@@ -33,16 +33,6 @@ TEST(WindowWithSimulator, StatusTicksTheSensorsAndDispenseCyclesAreTracedAndReco
     EXPECT_TRUE(c.boxes.Seen().empty());
     EXPECT_TRUE(c.as<QPlainTextEdit>(1003)->toPlainText().startsWith(QStringLiteral("Com Port 1 is opened")));
     EXPECT_EQ(c.table().Checked(1135), 1);  // the simulated ZEDA2000 is chosen at start
-
-    c.Click(1050);
-    ASSERT_TRUE(WaitFor([&] { return !c.table().Text(1004).empty() && c.dlg().IsIdle(); }));
-    EXPECT_TRUE(c.as<QPlainTextEdit>(1004)->toPlainText().startsWith(QStringLiteral("STATUS ERR : 00")))
-        << c.table().Text(1004);
-    for (int id : {1046, 1047}) {  // both cassettes are in
-        EXPECT_EQ(c.table().Checked(id), 1) << id;
-        EXPECT_TRUE(c.as<QCheckBox>(id)->isChecked()) << id;
-    }
-
     c.ClickTab(1);
     c.Click(1026);
     c.Type(1028, "2");
@@ -51,7 +41,7 @@ TEST(WindowWithSimulator, StatusTicksTheSensorsAndDispenseCyclesAreTracedAndReco
     ASSERT_TRUE(WaitFor([&] { return c.table().Text(1032) == "2" && c.dlg().IsIdle(); }, 60000));
     c.session->Close();
     const QString lines = ReadAll(QString::fromStdString(options.traceFile));
-    EXPECT_TRUE(lines.contains(QStringLiteral(" TX 04 50 02 46 03 13"))) << lines.toStdString();
+    EXPECT_EQ(lines.count(QStringLiteral(" TX 04 50 02 45 30 32 03 12")), 2) << lines.toStdString();
     EXPECT_TRUE(lines.contains(QStringLiteral(" RX 06"))) << lines.toStdString();
     const QStringList rows = ReadAll(QString::fromStdString(options.results)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(rows.size(), 3) << "a header and one row per cycle";

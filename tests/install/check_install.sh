@@ -30,14 +30,25 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 PREFIX=$TMP/prefix
-passed=0
-failed=0
-skipped=0
+passed=0 failed=0 skipped=0
 
 pass() { passed=$((passed + 1)); echo "ok: $*"; }
 fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 skip() { skipped=$((skipped + 1)); echo "skip: $*"; }
 have() { command -v "$1" >/dev/null 2>&1; }
+# check WHAT COMMAND...: passes WHAT when the command succeeds, fails it otherwise.
+check() { what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+# exits CODE WHAT COMMAND...: passes WHAT when the command exits with CODE; its output is left in $TMP/out.
+exits() {
+    code=$1 what=$2; shift 2
+    "$@" >"$TMP/out" 2>&1; rc=$?
+    if [ $rc -eq "$code" ]; then pass "$what"; else fail "$what: exit $rc, expected $code: $(cat "$TMP/out")"; fi
+}
+# quiet WHAT COMMAND...: passes WHAT when the command succeeds and prints nothing.
+quiet() {
+    what=$1; shift
+    if "$@" >"$TMP/quiet" 2>&1 && [ ! -s "$TMP/quiet" ]; then pass "$what"; else fail "$what: $(cat "$TMP/quiet")"; fi
+}
 
 finish() {
     echo "$passed passed, $failed failed, $skipped skipped"
@@ -88,42 +99,29 @@ HAVE_WINDOW=no
     fi
 } | sort >"$TMP/expected"
 (cd "$PREFIX" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort) >"$TMP/actual"
-missing=$(comm -23 "$TMP/expected" "$TMP/actual")
-extra=$(comm -13 "$TMP/expected" "$TMP/actual")
-if [ -z "$missing" ]; then pass "all expected files installed"; else fail "not installed: $missing"; fi
-if [ -z "$extra" ]; then pass "nothing else installed"; else fail "unexpected files installed: $extra"; fi
+check "all expected files installed (missing: $(comm -23 "$TMP/expected" "$TMP/actual" | tr '\n' ' '))" \
+    test -z "$(comm -23 "$TMP/expected" "$TMP/actual")"
+check "nothing else installed (extra: $(comm -13 "$TMP/expected" "$TMP/actual" | tr '\n' ' '))" \
+    test -z "$(comm -13 "$TMP/expected" "$TMP/actual")"
 [ "$HAVE_SIM" = yes ] || skip "zeda-sim is not built: its checks are skipped"
-
-for p in kalvor-tp zeda-sim; do
-    [ "$p" = zeda-sim ] && [ "$HAVE_SIM" = no ] && continue
-    if [ -f "$BIN/$p" ] && [ -x "$BIN/$p" ]; then pass "bin/$p is executable"; else fail "bin/$p is not an executable file"; fi
-done
+PROGRAMS=kalvor-tp
+[ "$HAVE_SIM" = yes ] && PROGRAMS="kalvor-tp zeda-sim"
+for p in $PROGRAMS; do check "bin/$p is an executable file" test -f "$BIN/$p" -a -x "$BIN/$p"; done
 
 # ---- desktop entry ------------------------------------------------------------------------------
 if [ -f "$DESKTOP" ]; then
     for line in '[Desktop Entry]' 'Type=Application' 'Name=KALVOR TP' 'Exec=kalvor-tp' 'Icon=kalvor-tp' \
-        'Terminal=false' 'Categories=Utility;Electronics;'; do
-        if grep -qxF "$line" "$DESKTOP"; then pass "desktop entry: $line"; else fail "desktop entry lacks the line '$line'"; fi
+        'Terminal=false' 'Categories=Utility;Electronics;' ; do
+        check "desktop entry has the line '$line'" grep -qxF "$line" "$DESKTOP"
     done
-    if grep -q '^Comment=..' "$DESKTOP"; then pass "desktop entry: Comment"; else fail "desktop entry has no Comment"; fi
+    check "desktop entry has a Comment" grep -q '^Comment=..' "$DESKTOP"
     exec_prog=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$DESKTOP" | head -n 1)
-    if [ -n "$exec_prog" ] && [ -x "$BIN/$exec_prog" ]; then
-        pass "desktop entry runs an installed program ($exec_prog)"
-    else
-        fail "desktop entry's Exec '$exec_prog' is not in bin/"
-    fi
+    check "desktop entry's Exec '$exec_prog' is an installed program" test -x "$BIN/${exec_prog:-none}"
     icon=$(sed -n 's/^Icon=//p' "$DESKTOP" | head -n 1)
-    if [ -n "$icon" ] && [ -f "$ICONS/scalable/apps/$icon.svg" ] && [ -f "$ICONS/48x48/apps/$icon.png" ]; then
-        pass "desktop entry's icon '$icon' is installed"
-    else
-        fail "desktop entry's icon '$icon' is not in the hicolor theme"
-    fi
+    check "desktop entry's icon '$icon' is in the hicolor theme" \
+        test -f "$ICONS/scalable/apps/${icon:-none}.svg" -a -f "$ICONS/48x48/apps/${icon:-none}.png"
     if have desktop-file-validate; then
-        if desktop-file-validate "$DESKTOP" >"$TMP/dfv" 2>&1 && [ ! -s "$TMP/dfv" ]; then
-            pass "desktop-file-validate"
-        else
-            fail "desktop-file-validate: $(cat "$TMP/dfv")"
-        fi
+        quiet "desktop-file-validate" desktop-file-validate "$DESKTOP"
     else
         skip "desktop-file-validate is not installed"
     fi
@@ -136,49 +134,31 @@ be32() {  # big-endian 32-bit number at byte offset $2 of file $1
 for s in 16 32 48 64 128 256; do
     png=$ICONS/${s}x${s}/apps/kalvor-tp.png
     [ -f "$png" ] || continue
-    sig=$(od -An -tx1 -N 8 "$png" | tr -d ' \n')
-    w=$(be32 "$png" 16)
-    h=$(be32 "$png" 20)
-    if [ "$sig" = 89504e470d0a1a0a ] && [ "$w" = "$s" ] && [ "$h" = "$s" ]; then
-        pass "icon ${s}x${s} is a ${w}x${h} PNG"
-    else
-        fail "icon ${s}x${s}: signature $sig, size ${w}x${h}"
-    fi
+    found="$(od -An -tx1 -N 8 "$png" | tr -d ' \n') $(be32 "$png" 16)x$(be32 "$png" 20)"
+    check "icon ${s}x${s} is a PNG of that size (signature, size: $found)" test "$found" = "89504e470d0a1a0a ${s}x${s}"
 done
 svg=$ICONS/scalable/apps/kalvor-tp.svg
 if [ -f "$svg" ]; then
-    if grep -q '<svg' "$svg" && grep -q '</svg>' "$svg"; then pass "scalable icon is an SVG"; else fail "scalable icon is not an SVG"; fi
-    if have xmllint; then
-        if xmllint --noout "$svg" 2>"$TMP/xml"; then pass "SVG is well-formed XML"; else fail "SVG: $(cat "$TMP/xml")"; fi
-    fi
+    check "scalable icon is an SVG" grep -q '</svg>' "$svg"
+    if have xmllint; then check "SVG is well-formed XML" xmllint --noout "$svg"; fi
 fi
 
 # ---- manual pages -------------------------------------------------------------------------------
-PROGRAMS=kalvor-tp
-[ "$HAVE_SIM" = yes ] && PROGRAMS="kalvor-tp zeda-sim"
 for p in $PROGRAMS; do
     page=$MAN1/$p.1
     [ -f "$page" ] || continue
     upper=$(echo "$p" | tr '[:lower:]' '[:upper:]')
-    if grep -q "^\.TH $upper 1 " "$page"; then pass "$p.1: title $upper(1)"; else fail "$p.1: no '.TH $upper 1' line"; fi
+    check "$p.1: title $upper(1)" grep -q "^\.TH $upper 1 " "$page"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' 'SEE ALSO'; do
-        if grep -q "^\.SH \"\{0,1\}$section\"\{0,1\}\$" "$page"; then pass "$p.1: section $section"; else fail "$p.1: no section $section"; fi
+        check "$p.1: section $section" grep -q "^\.SH \"\{0,1\}$section\"\{0,1\}\$" "$page"
     done
     if have groff; then
-        if groff -man -Tutf8 -ww -z "$page" >"$TMP/groff" 2>&1 && [ ! -s "$TMP/groff" ]; then
-            pass "$p.1 renders with groff without warnings"
-        else
-            fail "$p.1: groff: $(cat "$TMP/groff")"
-        fi
+        quiet "$p.1 renders with groff without warnings" groff -man -Tutf8 -ww -z "$page"
     else
         skip "groff is not installed: $p.1 not rendered"
     fi
     if have man; then
-        if MANWIDTH=80 man -l "$page" >"$TMP/man.out" 2>"$TMP/man.err" && grep -q "^NAME" "$TMP/man.out"; then
-            pass "man -l $p.1"
-        else
-            fail "man -l $p.1: $(cat "$TMP/man.err")"
-        fi
+        check "man -l $p.1 shows its NAME" sh -c 'MANWIDTH=80 man -l "$1" | grep -q "^NAME"' sh "$page"
     else
         skip "man is not installed"
     fi
@@ -188,25 +168,16 @@ done
 KTP=$BIN/kalvor-tp
 if [ -x "$KTP" ]; then
     out=$("$KTP" --version 2>&1); rc=$?
-    version_ok=no
-    if [ -n "$VERSION" ]; then
-        [ "$out" = "kalvor-tp $VERSION" ] && version_ok=yes
-    else
-        case "$out" in "kalvor-tp "?*) version_ok=yes ;; esac
-    fi
-    if [ $rc -eq 0 ] && [ $version_ok = yes ]; then
-        pass "kalvor-tp --version: $out"
-    else
-        fail "kalvor-tp --version: exit $rc, '$out' (package version ${VERSION:-?})"
-    fi
-    "$KTP" --help >"$TMP/kalvor-tp.help" 2>&1; rc=$?
-    if [ $rc -eq 0 ] && grep -q '^Usage: kalvor-tp' "$TMP/kalvor-tp.help"; then pass "kalvor-tp --help"; else fail "kalvor-tp --help: exit $rc"; fi
-    "$KTP" --no-such-option >/dev/null 2>&1; rc=$?
-    if [ $rc -eq 2 ]; then pass "kalvor-tp: bad option exits 2"; else fail "kalvor-tp: bad option exits $rc, the manual says 2"; fi
-    printf 'quit\n' | "$KTP" --headless --simulate zeda1000 >"$TMP/headless.out" 2>&1; rc=$?
-    if [ $rc -eq 0 ]; then pass "kalvor-tp --headless --simulate: quit exits 0"; else fail "kalvor-tp headless quit exits $rc: $(cat "$TMP/headless.out")"; fi
-    printf 'no-such-command\n' | "$KTP" --headless --simulate zeda1000 >"$TMP/headless.out" 2>&1; rc=$?
-    if [ $rc -eq 1 ]; then pass "kalvor-tp: script error exits 1"; else fail "kalvor-tp: script error exits $rc, the manual says 1"; fi
+    case "$rc $out" in
+        "0 kalvor-tp "${VERSION:-?*}) pass "kalvor-tp --version: $out" ;;
+        *) fail "kalvor-tp --version: exit $rc, '$out' (package version ${VERSION:-?})" ;;
+    esac
+    exits 0 "kalvor-tp --help" "$KTP" --help
+    cp "$TMP/out" "$TMP/kalvor-tp.help"
+    check "kalvor-tp --help starts with its usage" grep -q '^Usage: kalvor-tp' "$TMP/kalvor-tp.help"
+    exits 2 "kalvor-tp: bad option exits 2" "$KTP" --no-such-option
+    exits 0 "kalvor-tp --headless --simulate: quit exits 0" sh -c 'echo quit | "$0" --headless --simulate zeda1000' "$KTP"
+    exits 1 "kalvor-tp: script error exits 1" sh -c 'echo no-such-command | "$0" --headless --simulate zeda1000' "$KTP"
     # The headless host does not map Qt; the window loads it from the installed module.
     if ! ldd "$KTP" >"$TMP/ldd" 2>&1; then
         fail "ldd $KTP: $(cat "$TMP/ldd")"
@@ -242,21 +213,15 @@ fi
 
 ZSIM=$BIN/zeda-sim
 if [ "$HAVE_SIM" = yes ] && [ -x "$ZSIM" ]; then
-    "$ZSIM" --help >"$TMP/zeda-sim.help" 2>&1; rc=$?
-    if [ $rc -eq 0 ] && grep -q 'Usage: .*zeda-sim' "$TMP/zeda-sim.help"; then pass "zeda-sim --help"; else fail "zeda-sim --help: exit $rc"; fi
+    exits 0 "zeda-sim --help" "$ZSIM" --help
+    cp "$TMP/out" "$TMP/zeda-sim.help"
+    check "zeda-sim --help shows its usage" grep -q 'Usage: .*zeda-sim' "$TMP/zeda-sim.help"
     out=$("$ZSIM" --version 2>&1); rc=$?
-    # "zeda-sim VERSION (...)"
-    set -f
-    # shellcheck disable=SC2086  # split into words on purpose
-    set -- $out
-    set +f
-    if [ $rc -eq 0 ] && [ "${1:-}" = zeda-sim ] && [ -n "${2:-}" ] && [ "${2:-}" = "${VERSION:-${2:-}}" ]; then
-        pass "zeda-sim --version: $out"
-    else
-        fail "zeda-sim --version: exit $rc, '$out' (package version ${VERSION:-?})"
-    fi
-    "$ZSIM" --no-such-option >/dev/null 2>&1; rc=$?
-    if [ $rc -eq 2 ]; then pass "zeda-sim: bad option exits 2"; else fail "zeda-sim: bad option exits $rc, the manual says 2"; fi
+    case "$rc $out" in  # "zeda-sim VERSION (...)"
+        "0 zeda-sim "${VERSION:-[!\ ]*} | "0 zeda-sim "${VERSION:-[!\ ]*}" "*) pass "zeda-sim --version: $out" ;;
+        *) fail "zeda-sim --version: exit $rc, '$out' (package version ${VERSION:-?})" ;;
+    esac
+    exits 2 "zeda-sim: bad option exits 2" "$ZSIM" --no-such-option
 
     # Serves a pseudo-terminal whose path is the first line; SIGTERM ends it with status 0.
     "$ZSIM" --time-scale 0 >"$TMP/sim.out" 2>"$TMP/sim.err" &
@@ -264,15 +229,12 @@ if [ "$HAVE_SIM" = yes ] && [ -x "$ZSIM" ]; then
     n=0
     while [ ! -s "$TMP/sim.out" ] && [ $n -lt 50 ]; do sleep 0.1; n=$((n + 1)); done
     pty=$(head -n 1 "$TMP/sim.out")
-    if [ -n "$pty" ] && [ -c "$pty" ]; then pass "zeda-sim serves the pseudo-terminal $pty"; else fail "zeda-sim printed no pseudo-terminal ('$pty')"; fi
+    check "zeda-sim serves the pseudo-terminal '$pty' it printed" test -c "${pty:-/none}"
     kill -TERM "$SIM_PID" 2>/dev/null
     wait "$SIM_PID"; rc=$?
     SIM_PID=
-    if [ $rc -eq 0 ] && grep -q 'bytes received' "$TMP/sim.err"; then
-        pass "zeda-sim ends on SIGTERM with status 0 and prints its counters"
-    else
-        fail "zeda-sim on SIGTERM: exit $rc, stderr: $(cat "$TMP/sim.err")"
-    fi
+    check "zeda-sim ends on SIGTERM with status 0 (exit $rc) and prints its counters" grep -q 'bytes received' "$TMP/sim.err"
+    [ $rc -eq 0 ] || fail "zeda-sim on SIGTERM: exit $rc, stderr: $(cat "$TMP/sim.err")"
 fi
 
 # ---- --help and the manual pages agree ----------------------------------------------------------
@@ -297,13 +259,9 @@ for p in $PROGRAMS; do
     awk 'tp { print; tp = 0 } /^\.TP/ { tp = 1 }' "$TMP/$p.options" >"$TMP/$p.tags"
     long_options "$TMP/$p.tags" >"$TMP/$p.man-options"
     undocumented=$(comm -23 "$TMP/$p.help-options" "$TMP/$p.man-options" | tr '\n' ' ')
-    if [ -z "$undocumented" ]; then
-        pass "$p.1 describes all $(wc -l <"$TMP/$p.help-options") options of --help"
-    else
-        fail "$p.1 has no OPTIONS entry for: $undocumented"
-    fi
+    check "$p.1 describes all $(wc -l <"$TMP/$p.help-options") options of --help (missing: $undocumented)" test -z "$undocumented"
     stale=$(comm -23 "$TMP/$p.man-options" "$TMP/$p.help-options" | tr '\n' ' ')
-    if [ -z "$stale" ]; then pass "$p.1 describes no option that --help lacks"; else fail "$p.1 describes options that $p --help does not list: $stale"; fi
+    check "$p.1 describes no option that $p --help lacks ($stale)" test -z "$stale"
 done
 
 finish

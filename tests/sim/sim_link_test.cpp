@@ -24,7 +24,7 @@ SimOptions WithFault(double FaultOptions::*fault) {
     return o;
 }
 
-TEST(SimLink, CommandIsAcknowledgedAnsweredAndRepeatedAtMostTwiceAfterNak) {
+TEST(SimLink, CommandsAreAcknowledgedAnsweredAndRepeatedAtMostTwice) {
     SimRig rig(FastOptions());
     rig.Send({0x04, 0x50, 0x02, 0x46, 0x03, 0x13});  // STATUS exactly as the console writes it
     EXPECT_EQ(rig.Read(1), Bytes{0x06});
@@ -44,6 +44,21 @@ TEST(SimLink, CommandIsAcknowledgedAnsweredAndRepeatedAtMostTwiceAfterNak) {
     EXPECT_EQ(rig.Exchange('G')[3], 'G');
     ASSERT_TRUE(rig.WaitFor([](const SimCounters& c) { return c.responsesAcknowledged == 1; }));
     EXPECT_EQ(rig.Sim().Counters().goodFrames, 2u);
+
+    // An ETX inside calibration data does not end the frame: 0x15, then two blocks whose note
+    // lengths were typed as "03" and "01".
+    const Bytes data = {0x15, '7', '?', '0', '2', '8', '0', 0x03, 0x01, 0x00,
+                        '0', '1', '9', '0', '0', ':', 0x40, 0x64, 0x00};
+    const Bytes answer = rig.Exchange(0x80, data);
+    ASSERT_TRUE(WellFormedResponse(answer));
+    ASSERT_EQ(answer.size(), 24u);
+    EXPECT_EQ(answer[10], 0x02);  // 0x03 and 0x01 go out as the nearest value below
+    EXPECT_EQ(answer[11], 0x00);
+    EXPECT_EQ(Bytes(answer.begin() + 13, answer.end() - 2), Bytes(data.begin() + 10, data.end()));
+    EXPECT_EQ(rig.Sim().State().calibration, Bytes(data.begin() + 1, data.end()));
+    const Bytes readBack = rig.Exchange(0x81);
+    EXPECT_EQ(readBack[3], 0x81);
+    EXPECT_EQ(Bytes(readBack.begin() + 4, readBack.end() - 2), Bytes(answer.begin() + 4, answer.end() - 2));
 }
 
 TEST(SimLink, BrokenOrUnknownCommandsGetNakAndNoAnswer) {
@@ -78,23 +93,6 @@ TEST(SimLink, NoiseBetweenFramesIsIgnoredAndFramesMayComeInPieces) {
     const SimCounters c = rig.Sim().Counters();
     EXPECT_EQ(c.naksSent, 0u);
     EXPECT_EQ(c.strayBytes, 3u);  // 0x00, 0x41 and the 'A' that ends the false start
-}
-
-TEST(SimLink, EtxInsideCalibrationDataDoesNotEndTheFrame) {
-    SimRig rig(FastOptions());
-    // 0x15, then two blocks whose note lengths were typed as "03" and "01".
-    const Bytes data = {0x15, '7', '?', '0', '2', '8', '0', 0x03, 0x01, 0x00,
-                        '0', '1', '9', '0', '0', ':', 0x40, 0x64, 0x00};
-    const Bytes answer = rig.Exchange(0x80, data);
-    ASSERT_TRUE(WellFormedResponse(answer));
-    ASSERT_EQ(answer.size(), 24u);
-    EXPECT_EQ(answer[10], 0x02);  // 0x03 and 0x01 go out as the nearest value below
-    EXPECT_EQ(answer[11], 0x00);
-    EXPECT_EQ(Bytes(answer.begin() + 13, answer.end() - 2), Bytes(data.begin() + 10, data.end()));
-    EXPECT_EQ(rig.Sim().State().calibration, Bytes(data.begin() + 1, data.end()));
-    const Bytes readBack = rig.Exchange(0x81);
-    EXPECT_EQ(readBack[3], 0x81);
-    EXPECT_EQ(Bytes(readBack.begin() + 4, readBack.end() - 2), Bytes(answer.begin() + 4, answer.end() - 2));
 }
 
 TEST(SimLink, ConsoleMayCloseAndReopenTheLineAtAnyTime) {
@@ -189,7 +187,8 @@ TEST(SimFault, CorruptBccSpoilsEveryTransmissionAndCutAnswersStopBeforeTheEtx) {
     }
 }
 
-TEST(SimFault, LateAnswersComeLateAndWithheldOnesNever) {
+TEST(SimFault, LateWithheldAndNoisyAnswers) {
+    // Late answers come late, withheld ones never.
     SimOptions o = WithFault(&FaultOptions::late);
     o.faults.lateMs = 300;
     SimRig late(o);
@@ -207,9 +206,8 @@ TEST(SimFault, LateAnswersComeLateAndWithheldOnesNever) {
     EXPECT_EQ(c.commandsExecuted, 1u) << "the work is done, only the answer is missing";
     EXPECT_EQ(never.Sim().State().notesUpper, 1998u);
     EXPECT_EQ(c.notesDispensed, 0u) << "no answer was acknowledged";
-}
 
-TEST(SimFault, NoiseGoesBetweenTheAckAndTheAnswer) {
+    // Noise goes between the ACK and the answer.
     SimRig rig(WithFault(&FaultOptions::noise));
     for (int i = 0; i < 10; ++i) {
         rig.SendCommand('F');

@@ -74,7 +74,7 @@ TEST(SimProtocol, FramesEndWhereTheirCommandEndsNotAtTheFirstEtx) {
     EXPECT_EQ(BuildCommand('F'), (Bytes{0x04, 0x50, 0x02, 0x46, 0x03, 0x13}));
 }
 
-TEST(SimModule, DispenseCountsNotesAndReportsEmptyCassettesAndRefusals) {
+TEST(SimModule, DispenseCountsRefusesAndFailsOnTheChosenCycle) {
     Module m(ModuleOptions(2000, 7, 4));
     EXPECT_EQ(Ask(m, 'E', "05"), Text("0505" "1" "0" "00"));
     // Two left: paid out, then 0x38 "BILL End UPPER" ('8') with the empty indicator set.
@@ -98,6 +98,18 @@ TEST(SimModule, DispenseCountsNotesAndReportsEmptyCassettesAndRefusals) {
     noUpper.upperPresent = false;
     Module bare(noUpper);
     EXPECT_EQ(Ask(bare, 'E', "01")[4], 0x45);
+
+    // A chosen cycle answers the chosen code and moves nothing.
+    SimOptions o = ModuleOptions();
+    o.faults.errorAt = {{2, 0x3A}};
+    Module chosen(o);
+    EXPECT_EQ(Ask(chosen, 'E', "01")[4], '1');
+    EXPECT_EQ(Ask(chosen, 'F').size(), 4u);  // not a dispense cycle
+    const Reply r = *chosen.Execute('V', Text("0101"));
+    EXPECT_EQ(r.frame[12], 0x3A);
+    EXPECT_TRUE(r.injectedError);
+    EXPECT_EQ(Ask(chosen, 'E', "01")[4], '1');
+    EXPECT_EQ(chosen.State().notesUpper, 1998u);
 }
 
 TEST(SimModule, RejectedNotesLeaveTheCassetteAndAreAnnouncedOneByOne) {
@@ -130,19 +142,6 @@ TEST(SimModule, RejectedNotesLeaveTheCassetteAndAreAnnouncedOneByOne) {
     const Bytes j = Ask(jammed, 'E', "05");
     EXPECT_EQ(j[4], 0x44);
     EXPECT_EQ(Dec2(j, 6), 4u);
-}
-
-TEST(SimModule, ChosenCycleAnswersTheChosenCodeAndMovesNothing) {
-    SimOptions o = ModuleOptions();
-    o.faults.errorAt = {{2, 0x3A}};
-    Module m(o);
-    EXPECT_EQ(Ask(m, 'E', "01")[4], '1');
-    EXPECT_EQ(Ask(m, 'F').size(), 4u);  // not a dispense cycle
-    const Reply r = *m.Execute('V', Text("0101"));
-    EXPECT_EQ(r.frame[12], 0x3A);
-    EXPECT_TRUE(r.injectedError);
-    EXPECT_EQ(Ask(m, 'E', "01")[4], '1');
-    EXPECT_EQ(m.State().notesUpper, 1998u);
 }
 
 TEST(SimModule, StatusBitsFollowTheModelAndNeverLookLikeFrameBytes) {

@@ -22,37 +22,9 @@ int FakeChannel::OpenPort(uint16_t port, uint16_t baud, uint8_t byteSize, uint8_
     return 1;
 }
 
-int FakeChannel::ClosePort() {
-    ++closes;
-    connected = false;
-    return 1;
-}
-
-int FakeChannel::WriteComm(const uint8_t* data, uint32_t length) {
-    writes.push_back({clock ? clock() : 0, Bytes(data, data + length)});
-    return connected ? 1 : 0;
-}
-
-std::string MemoryProfile::GetString(const std::string& section, const std::string& key,
-                                     const std::string& fallback) {
-    auto it = values.find(section + "/" + key);
-    return it == values.end() ? fallback : it->second;
-}
-
-bool MemoryProfile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-    values[section + "/" + key] = value;
-    ++writes;
-    return true;
-}
-
 LocalTime TestHost::LocalNow() {
     const int64_t s = (localBaseSeconds + now / 1000) % 86400;
     return {static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)};
-}
-
-void TestHost::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
-    boxes.push_back({text, caption, icon, now});
-    if (onBox) onBox(boxes.back());
 }
 
 void TestHost::RunPosted() {
@@ -116,8 +88,6 @@ void TestConsole::Click(int id) {
     dlg->OnCommand(id);
     host.RunPosted();
 }
-
-void TestConsole::Type(int id, const std::string& text) { controls().UserSetText(id, text); }
 
 void TestConsole::Do(const std::string& actions) {
     std::istringstream in(actions);
@@ -228,7 +198,6 @@ static std::string HexWith(const Bytes& b, const char* format) {
 std::string Hex(const Bytes& b) { return b.empty() ? "" : HexWith(b, " %02X").substr(1); }
 
 std::string LowerHex(const Bytes& b) { return HexWith(b, " %02x"); }
-
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;

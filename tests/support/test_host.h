@@ -35,8 +35,15 @@ public:
     void SetTrace(std::function<void(bool, const uint8_t*, size_t)>) override {}
     int InitEvents() override { return initEventsResult; }
     int OpenPort(uint16_t port, uint16_t baud, uint8_t byteSize, uint8_t stopBits, uint8_t parity) override;
-    int ClosePort() override;
-    int WriteComm(const uint8_t* data, uint32_t length) override;
+    int ClosePort() override {
+        ++closes;
+        connected = false;
+        return 1;
+    }
+    int WriteComm(const uint8_t* data, uint32_t length) override {
+        writes.push_back({clock ? clock() : 0, Bytes(data, data + length)});
+        return connected ? 1 : 0;
+    }
     bool IsConnected() const override { return connected; }
     const std::string& DevicePath() const override { return path; }
     const std::string& LastError() const override { return error; }
@@ -66,9 +73,15 @@ private:
 
 class MemoryProfile final : public Profile {
 public:
-    std::string GetString(const std::string& section, const std::string& key,
-                          const std::string& fallback = "") override;
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
+    std::string GetString(const std::string& section, const std::string& key, const std::string& fallback = "") override {
+        auto it = values.find(section + "/" + key);
+        return it == values.end() ? fallback : it->second;
+    }
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value) override {
+        values[section + "/" + key] = value;
+        ++writes;
+        return true;
+    }
     std::map<std::string, std::string> values;  // "SECTION/KEY"
     int writes = 0;
 };
@@ -81,7 +94,10 @@ public:
     void KillTimer(int id) override { timers.erase(id); }
     int64_t MonotonicMs() override { return now; }
     LocalTime LocalNow() override;
-    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override {
+        boxes.push_back({text, caption, icon, now});
+        if (onBox) onBox(boxes.back());
+    }
     void PostMessage(unsigned message, uintptr_t wParam) override { posted.emplace_back(message, wParam); }
     RxSink& Sink() override { return *this; }
     void EndDialog(int) override { ended = true; }
@@ -123,7 +139,7 @@ struct TestConsole {
     ControlTable& controls() { return dlg->Controls(); }
     // Operator actions, as the hosts do them.
     void Click(int id);
-    void Type(int id, const std::string& text);
+    void Type(int id, const std::string& text) { controls().UserSetText(id, text); }
     void Tab(int page);
     // Several, in the headless script's words and separated by ';': "tab N", "click ID",
     // "set ID TEXT" (the rest of the action, which may be empty), "wait MS", and "ack" for the

@@ -49,7 +49,7 @@ TEST(Decoders, DivertRepliesShowAnErrorOrTheRejectTrayWarning) {
     EXPECT_EQ(c.Status(), "");
 }
 
-TEST(Decoders, StatusReplyWithModel1000KeepsTheBoxesItsColumnDoesNotName) {
+TEST(Decoders, StatusReplyFollowsTheModelsColumnAndKeepsTheBoxesItDoesNotName) {
     // SEN0 bits 0-5, bit 6 ("Nearend" and "Empty"), SEN1 bits 0-2, then the ZEDA2000-only boxes.
     const auto checks = [](TestConsole& c) {
         return c.Checks({1036, 1037, 1038, 1039, 1040, 1041, 1049, 1072, 1045, 1047, 1118, 1042, 1043, 1046, 1048,
@@ -67,18 +67,17 @@ TEST(Decoders, StatusReplyWithModel1000KeepsTheBoxesItsColumnDoesNotName) {
     EXPECT_EQ(checks(c), "000000" "11" "000" "11111");
     c.Receive('F', {'0', 0x00, 0x41, 0x02});
     EXPECT_EQ(checks(c), "100000" "11" "010" "11111");
-}
 
-TEST(Decoders, StatusReplyWithModel2000UsesItsOwnColumn) {
-    TestConsole c;
-    c.Do("tab 1; click 1135; tab 0; click 1048; click 1073; click 1045");
+    // ZEDA2000 uses its own column.
+    TestConsole d;
+    d.Do("tab 1; click 1135; tab 0; click 1048; click 1073; click 1045");
     const std::initializer_list<int> ids = {1046, 1048, 1073, 1045, 1118, 1047, 1042, 1043};
-    c.Receive('F', {'0', 0x00, 0x00, 0x04});
-    EXPECT_EQ(c.Checks(ids), "10000000");  // bit 2: "Lower Cassette"
-    c.Receive('F', {'0', 0x00, 0x00, 0x7B});
-    EXPECT_EQ(c.Checks(ids), "01111111");
-    c.Receive('F', {'0', 0x00, 0x00, 0x41});  // bit 6 is "Reject Tray" here; bit 0 is "SOL Sensor"
-    EXPECT_EQ(c.Checks({1045, 1118, 1047}), "110");
+    d.Receive('F', {'0', 0x00, 0x00, 0x04});
+    EXPECT_EQ(d.Checks(ids), "10000000");  // bit 2: "Lower Cassette"
+    d.Receive('F', {'0', 0x00, 0x00, 0x7B});
+    EXPECT_EQ(d.Checks(ids), "01111111");
+    d.Receive('F', {'0', 0x00, 0x00, 0x41});  // bit 6 is "Reject Tray" here; bit 0 is "SOL Sensor"
+    EXPECT_EQ(d.Checks({1045, 1118, 1047}), "110");
 }
 
 TEST(Decoders, RomVersionReplyNamesTheModelByTheLowerRadio) {
@@ -125,7 +124,7 @@ TEST(Decoders, MotorSpeedBillLengthAndRvdtReplies) {
     }
 }
 
-TEST(Decoders, DipBitAndRamTestReplies) {
+TEST(Decoders, DipBitRamTestClutchAndUnknownReplies) {
     TestConsole c;
     const std::string m = c.Message();
     c.Receive('r', {'?', '5'});
@@ -150,24 +149,22 @@ TEST(Decoders, DipBitAndRamTestReplies) {
         c.Receive('t', {answer});
         EXPECT_EQ(c.Message(), text);
     }
-}
 
-TEST(Decoders, UnknownAndUndecodedCommandBytes) {
-    TestConsole c;
-    const std::string m = c.Message();
+    // The clutch answers show nothing; unknown and undecoded command bytes show "Default".
+    const std::string shown = c.Message();
     c.Receive('m', {'1'});
     c.Receive('n', {'1'});
-    EXPECT_EQ(c.Message(), m);  // the clutch answers show nothing
+    EXPECT_EQ(c.Message(), shown);
     for (int code : {0x75, 0x76, 0x77, 0x41, 0xFF}) {  // 'u', 'v', 'w', 'A', 0xFF
         c.controls().UserSetText(1003, "typed");
         c.Receive(static_cast<uint8_t>(code), {'1'});
         EXPECT_EQ(c.Message(), "Default") << code;
     }
-    EXPECT_EQ(c.Status(), "");
+    EXPECT_EQ(c.Status(), "\r\n\r\n");
     EXPECT_TRUE(c.host.boxes.empty());
 }
 
-TEST(Decoders, SeepromRepliesFillBothBlocks) {
+TEST(Decoders, SeepromRepliesFillBothBlocksAndTheAverageGoesToTheBlockItNames) {
     TestConsole c({.calibrationTabs = true});
     c.Tab(4);
     const std::initializer_list<int> ids = {1085, 1086, 1095, 1096, 1113, 1114, 1115, 1116, 1082, 1083, 1084};
@@ -179,11 +176,8 @@ TEST(Decoders, SeepromRepliesFillBothBlocks) {
     EXPECT_EQ(c.Texts(ids), (Strings{"7F0", "280", "41", "66", "B12", "345", "60", "200", "123", "30", "13"}));
     c.Receive(0x81, {':', ';', '<', '=', '>', '?', 0x00, 255, 'x', '0', '0', '9', '9', '0', '0', 7, 99, 'y'});
     EXPECT_EQ(c.Texts(ids), (Strings{"ABC", "DEF", "0", "255", "009", "900", "7", "99", "123", "30", "13"}));
-}
 
-TEST(Decoders, AverageReplyGoesToTheBlockItNames) {
-    TestConsole c({.calibrationTabs = true});
-    c.Do("tab 4; set 1082 aaa; set 1097 bbb");
+    c.Do("set 1082 aaa; set 1097 bbb");
     c.Receive(0x82, {'1', ':', '?', '0'});
     EXPECT_EQ(c.Texts({1082, 1097}), (Strings{"aaa", "af0"}));
     c.Receive(0x82, {'0', '0', '1', '2'});
@@ -229,14 +223,13 @@ TEST(Decoders, RawFramesAreShownAndMarkRejectReasons) {
     EXPECT_EQ(marks(), "111");
     for (int id : {1119, 1120, 1121}) c.Click(id);
     ASSERT_EQ(marks(), "000");
-    c.host.Deliver({0x9C, 0x31, 0x32, SOH});
-    EXPECT_EQ(marks(), "000");
-    c.host.Deliver({0x9C, '0', SOH});
-    EXPECT_EQ(marks(), "001");
-    c.host.Deliver({0x9C, '=', SOH});
-    EXPECT_EQ(marks(), "011");
-    c.host.Deliver({'P', '<', SOH});  // not a 0x9C frame
-    EXPECT_EQ(marks(), "011");
+    const std::pair<Bytes, const char*> steps[] = {
+        {{0x9C, 0x31, 0x32, SOH}, "000"}, {{0x9C, '0', SOH}, "001"}, {{0x9C, '=', SOH}, "011"},
+        {{'P', '<', SOH}, "011"}};  // the last is not a 0x9C frame
+    for (const auto& [bytes, expected] : steps) {
+        c.host.Deliver(bytes);
+        EXPECT_EQ(marks(), expected) << Hex(bytes);
+    }
 
     // Fewer than three bytes: shown, but bytes 1 and 2 are not looked at. The frame timer's
     // hand-over leaves 01 9C 3C in the raw frame; a one- and a two-byte frame follow it.

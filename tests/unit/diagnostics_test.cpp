@@ -88,42 +88,16 @@ TEST(DiagnosticCommands, BusyGuard) {
     EXPECT_EQ(c.Frames(), Strings{"04 50 02 45 30 35 03 15"});
 }
 
-TEST(DiagnosticCommands, CassetteRadiosChooseTheCommand) {
-    TestConsole c;
-    c.Tab(3);
-    auto clutch = [&] {
-        c.Click(1059);
-        const uint8_t command = c.CommandWrites().back().bytes[3];
-        // An answer with the same byte shows nothing and ends the exchange.
-        const std::string message = c.Message(), status = c.Status();
-        AckAndAnswer(c, ResponseFrame(command, {}));
-        EXPECT_EQ(c.Message(), message);
-        EXPECT_EQ(c.Status(), status);
-        EXPECT_EQ(c.link().busy, 0);
-        return command;
-    };
-    EXPECT_EQ(clutch(), 'm');
-    c.Click(1126);
-    EXPECT_EQ(c.Checks({1125, 1126}), "01");
-    EXPECT_EQ(clutch(), 'n');
-    c.Click(1125);
-    EXPECT_EQ(c.Checks({1125, 1126}), "10");
-    EXPECT_EQ(clutch(), 'm');
-    EXPECT_TRUE(c.host.boxes.empty());
-}
-
 TEST(DiagnosticCommands, AnswersAfterTheNewLine) {
-    // "Reject Bill" for the lower cassette: the line break at once, "Default" for the answer.
+    // "RVDT" for the upper cassette: its ten values land on the line that the click started.
     TestConsole c;
-    c.Do("tab 3; click 1126; click 1123");
-    EXPECT_EQ(c.Message(), "Com Port 1 is opened\r\n");
+    c.Do("tab 3; click 1058");
+    AckAndAnswer(c, ResponseFrame('k', {0x80, 0x7F, 0x81, 0x85, 0x7B, 0x80, 0x80, 0x80, 0x80, 0x00}));
+    EXPECT_EQ(c.Message(), "Com Port 1 is opened\r\n 00  01  -1  -5  05  00  00  00  00  -128 \r\n");
+    EXPECT_EQ(c.link().busy, 0);
+    // "Reject Bill" for the lower cassette: the line break at once, "Default" for the answer.
+    c.Do("click 1126; click 1123");
+    EXPECT_EQ(c.Message(), "Com Port 1 is opened\r\n 00  01  -1  -5  05  00  00  00  00  -128 \r\n\r\n");
     AckAndAnswer(c, ResponseFrame('w', {'1'}));
     EXPECT_EQ(c.Message(), "Default");
-    EXPECT_EQ(c.link().busy, 0);
-
-    // "RVDT" for the upper cassette: its ten values land on the line that the click started.
-    TestConsole d;
-    d.Do("tab 3; click 1058");
-    AckAndAnswer(d, ResponseFrame('k', {0x80, 0x7F, 0x81, 0x85, 0x7B, 0x80, 0x80, 0x80, 0x80, 0x00}));
-    EXPECT_EQ(d.Message(), "Com Port 1 is opened\r\n 00  01  -1  -5  05  00  00  00  00  -128 \r\n");
 }

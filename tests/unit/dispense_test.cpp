@@ -97,13 +97,6 @@ TEST(DispenseRun, RequestValidationAndFrames) {
     }
 }
 
-TEST(DispenseRun, RepeatZeroSendsOneCycle) {
-    TestConsole c;
-    Dispense(c, {.upperCount = "02", .repeat = "0"});
-    AckAndAnswer(c, Answer14('E', "02"));
-    EXPECT_EQ(Settled(c), "1 sent 1/2/0 idle");
-}
-
 TEST(DispenseRun, RunOfThreeIsPacedAndCounted) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "3"});
@@ -127,6 +120,11 @@ TEST(DispenseRun, RunOfThreeIsPacedAndCounted) {
     }
     EXPECT_EQ(Settled(c), "3 sent 3/15/3 idle");
     EXPECT_TRUE(c.host.boxes.empty());
+
+    TestConsole zero;  // a repeat count of 0 sends one cycle
+    Dispense(zero, {.upperCount = "02", .repeat = "0"});
+    AckAndAnswer(zero, Answer14('E', "02"));
+    EXPECT_EQ(Settled(zero), "1 sent 1/2/0 idle");
 }
 
 TEST(DispenseRun, FurtherCycleWaits1000MsForItsAckAndGivesUpWithoutOne) {
@@ -253,7 +251,7 @@ TEST(DispenseRun, NewDispenseResetsTheRunAndTheRejectMarks) {
     EXPECT_EQ(Settled(c), "2 sent 1/3/1 idle");
 }
 
-TEST(DispenseRun, DispenseWhileOutstandingOnlyEmptiesTheStatusPane) {
+TEST(DispenseRun, DispenseWhileOutstandingOnlyEmptiesTheStatusPaneAndPurgeInThePauseIsSentNext) {
     TestConsole c;
     Dispense(c, {.upperCount = "05", .repeat = "2"});
     c.Do("wait 400; set 1004 something; set 1028 09; click 1020");
@@ -264,19 +262,18 @@ TEST(DispenseRun, DispenseWhileOutstandingOnlyEmptiesTheStatusPane) {
     AckAndAnswer(c, Answer14('E', "05"));  // the run goes on as before
     c.host.Advance(500);
     EXPECT_EQ(c.Frames(), (Strings{kUpper5, kUpper5}));
-}
 
-TEST(DispenseRun, PurgeDuringThePauseBecomesTheNextCyclesFrame) {
-    TestConsole c;
-    Dispense(c, {.upperCount = "05", .repeat = "3"});
-    AckAndAnswer(c, Answer14('E', "05"));
-    c.Do("wait 100; click 1051");  // "Purge": the busy flag is clear during the pause
-    EXPECT_EQ(c.Frames(), (Strings{kUpper5, "04 50 02 44 03 11"}));
-    c.host.Advance(400);  // the pause ends: the stored frame is now Purge's
-    EXPECT_EQ(c.Frames(), (Strings{kUpper5, "04 50 02 44 03 11", "04 50 02 44 03 11"}));
-    AckAndAnswer(c, ResponseFrame('D', {'0'}));
-    EXPECT_EQ(c.Status(), "RESET\r\n");
-    EXPECT_EQ(Settled(c), "3 sent 1/5/0 idle");
+    // "Purge" during the pause (the busy flag is clear then) becomes the next cycle's frame.
+    TestConsole p;
+    Dispense(p, {.upperCount = "05", .repeat = "3"});
+    AckAndAnswer(p, Answer14('E', "05"));
+    p.Do("wait 100; click 1051");
+    EXPECT_EQ(p.Frames(), (Strings{kUpper5, "04 50 02 44 03 11"}));
+    p.host.Advance(400);  // the pause ends: the stored frame is now Purge's
+    EXPECT_EQ(p.Frames(), (Strings{kUpper5, "04 50 02 44 03 11", "04 50 02 44 03 11"}));
+    AckAndAnswer(p, ResponseFrame('D', {'0'}));
+    EXPECT_EQ(p.Status(), "RESET\r\n");
+    EXPECT_EQ(Settled(p), "3 sent 1/5/0 idle");
 }
 
 TEST(DispenseRun, ResponseTime) {
