@@ -526,7 +526,8 @@ TEST_F(ChannelTest, LineSettingsRequestedReadBackOrRefused) {
     EXPECT_FALSE(serial_detail::IsPseudoTerminal(fd));
     ::close(fd);
 
-    // Refused settings close the port again.
+    // Refused settings close the port again and start no reader.
+    ASSERT_TRUE(WaitReaders(0)) << "the readers of the openings above did not end";
     EXPECT_EQ(0, Open(12345));
     EXPECT_EQ(EINVAL, comm->LastErrno());
     EXPECT_EQ(pty.path + ": unsupported baud rate 12345", comm->LastError());
