@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/window/window_module_abi.h"
 
@@ -19,8 +21,7 @@ std::string ProgramPath() {
     return std::string(path, static_cast<size_t>(n));
 }
 
-}  // namespace
-
+// The places looked at, in order, for a program at `programPath`.
 std::vector<std::string> WindowModuleCandidates(const std::string& programPath) {
     // Only beside the program itself: never the working folder or a library search path.
     const size_t slash = programPath.rfind('/');
@@ -28,6 +29,8 @@ std::vector<std::string> WindowModuleCandidates(const std::string& programPath) 
     const std::string dir = programPath.substr(0, slash);  // "" for a program in /
     return {dir + "/" + kWindowModuleFile, dir + "/../lib/kalvor-tp/" + kWindowModuleFile};
 }
+
+}  // namespace
 
 int RunWindowModule(int argc, char** argv, const AppOptions& options) {
     std::string tried;
