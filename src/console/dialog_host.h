@@ -34,6 +34,10 @@ public:
     // Monotonic clock in milliseconds and the local time of day.
     virtual int64_t MonotonicMs() = 0;
     virtual LocalTime LocalNow() = 0;
+    // The same monotonic clock in microseconds, and the wall clock (microseconds since
+    // 1970-01-01 UTC), for the records of a run.
+    virtual int64_t MonotonicUs() { return MonotonicMs() * 1000; }
+    virtual int64_t WallClockUs();
 
     // A modal box with one OK button; returns when the operator has closed it. While it is open
     // the host goes on serving timers, posted messages and hand-overs that do not come from the

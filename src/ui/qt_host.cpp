@@ -54,6 +54,8 @@ void QtHost::Expired(int id) {
 
 int64_t QtHost::MonotonicMs() { return m_clock.elapsed(); }
 
+int64_t QtHost::MonotonicUs() { return m_clock.nsecsElapsed() / 1000; }
+
 LocalTime QtHost::LocalNow() {
     const QTime now = QTime::currentTime();
     return {now.hour(), now.minute(), now.second()};

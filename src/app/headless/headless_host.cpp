@@ -42,6 +42,11 @@ void HeadlessHost::KillTimer(int id) {
 
 int64_t HeadlessHost::MonotonicMs() { return NowMs(); }
 
+int64_t HeadlessHost::MonotonicUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 LocalTime HeadlessHost::LocalNow() {
     std::time_t t = std::time(nullptr);
     std::tm tm{};

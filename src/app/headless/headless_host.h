@@ -33,6 +33,7 @@ public:
     void SetTimer(int id, unsigned milliseconds) override;
     void KillTimer(int id) override;
     int64_t MonotonicMs() override;
+    int64_t MonotonicUs() override;
     LocalTime LocalNow() override;
     void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
     void PostMessage(unsigned message, uintptr_t wParam) override;

@@ -1,0 +1,64 @@
+#include "console/run_events.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "console/dialog_host.h"
+
+namespace kalvor {
+
+const char* CycleEndName(CycleEnd how) {
+    switch (how) {
+    case CycleEnd::Answered: return "answered";
+    case CycleEnd::ModuleError: return "module error";
+    case CycleEnd::NoAck: return "no ACK";
+    case CycleEnd::NoAnswer: return "no answer";
+    case CycleEnd::BadFrames: return "bad frames";
+    case CycleEnd::Replaced: return "replaced";
+    case CycleEnd::PortLost: return "port lost";
+    case CycleEnd::Interrupted: return "interrupted";
+    }
+    return "?";
+}
+
+const char* RunEndName(RunEnd how) {
+    switch (how) {
+    case RunEnd::Completed: return "completed";
+    case RunEnd::ModuleError: return "module error";
+    case RunEnd::Cancelled: return "cancelled";
+    case RunEnd::LinkFailed: return "link failed";
+    case RunEnd::Replaced: return "replaced";
+    case RunEnd::PortLost: return "port lost";
+    case RunEnd::Interrupted: return "interrupted";
+    }
+    return "?";
+}
+
+RejectReason RejectReasonOf(uint8_t reasonByte) {
+    // The same reading as the reject marks: '0' and '3' "Length", '<' "Double", '=' and '>' "Nearing".
+    switch (reasonByte) {
+    case '0':
+    case '3': return RejectReason::Length;
+    case '<': return RejectReason::Double;
+    case '=':
+    case '>': return RejectReason::Nearing;
+    default: return RejectReason::Other;
+    }
+}
+
+int64_t DialogHost::WallClockUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void RunEvents::Add(RunObserver* observer) {
+    if (observer && std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void RunEvents::Remove(RunObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
+}
+
+}  // namespace kalvor
