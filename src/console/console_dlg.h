@@ -12,6 +12,7 @@
 #include "console/control_table.h"
 #include "console/dialog_host.h"
 #include "console/profile.h"
+#include "console/run_events.h"
 #include "operations/burn_in_recorder.h"
 #include "protocol/decoders.h"
 #include "protocol/link.h"
@@ -44,6 +45,8 @@ public:
     void OnClose();
 
     ControlTable& Controls() { return m_controls; }
+    // Run events for what listens to the console (recorder, exit accounting, progress, chart).
+    RunEvents& Events() { return m_events; }
     const ControlTable& Controls() const { return m_controls; }
     Channel& Comm() { return *m_comm; }
     const Link& GetLink() const { return m_link; }
@@ -189,6 +192,7 @@ private:
     Profile& m_profile;
     ConsoleOptions m_options;
     ControlTable m_controls;
+    RunEvents m_events;
     std::unique_ptr<Channel> m_comm;
     Link m_link;
 
