@@ -7,17 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "console/run_events.h"
+
 namespace kalvor {
 
-struct CycleAnswer {
-    int dispensed = 0;
-    int rejected = 0;
-    uint8_t resultCode = 0;
-    std::string resultText;
-    char upperEmpty = 0;  // the indicator bytes as received, 0 when the answer has none
-    char lowerEmpty = 0;
-    bool moduleError = false;
-};
 
 class BurnInRecorder {
 public:
