@@ -27,7 +27,7 @@ void CConsoleDlg::ReportOpenFailure(int port) {
     if (!device.empty() && reason.starts_with(device + ": ")) reason.erase(0, device.size() + 2);
     line += reason.empty() ? "cannot be opened" : reason;
     if (m_comm->LastErrno() == EACCES)
-        line += " - add the user to the 'dialout' group (sudo adduser $USER dialout, then log in again)";
+        line += " - add the user to the 'dialout' group (as root: adduser USERNAME dialout; then log in again)";
     if (m_comm->LastErrno() == EBUSY || m_comm->LastErrno() == EWOULDBLOCK)
         line += " - the port is in use by another program";
     line += "\r\n";
