@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/headless/script_host.h"
 #include "console/dialog_host.h"
 #include "serial/comm.h"
 
@@ -19,10 +20,7 @@ namespace kalvor {
 
 class CConsoleDlg;
 
-// CR, LF and backslash written as \r, \n and \\.
-std::string EscapeText(const std::string& text);
-
-class HeadlessHost final : public DialogHost, public RxSink {
+class HeadlessHost final : public DialogHost, public RxSink, public ScriptHost {
 public:
     explicit HeadlessHost(std::ostream& out);
     ~HeadlessHost() override;
@@ -45,12 +43,12 @@ public:
 
     // The UI loop: serve hand-overs, posted messages and timers for `ms` milliseconds, or until
     // `done` is true (checked after every event) or the limit passes. Returns done's last value.
-    void RunFor(int64_t ms);
-    bool RunUntil(const std::function<bool()>& done, int64_t limitMs);
+    void RunFor(int64_t ms) override;
+    bool RunUntil(const std::function<bool()>& done, int64_t limitMs) override;
     // Serve whatever is due now without waiting.
-    void Pump();
+    void Pump() override;
 
-    bool Ended() const { return m_ended; }
+    bool Ended() const override { return m_ended; }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 
