@@ -80,7 +80,14 @@ void CConsoleDlg::ApplyPortSettings() {
         return;
     }
     m_bPortOpen = 1;
-    m_profile.WriteInt("KALVOR", "PORT", m_nPort);
+    if (!m_profile.WriteInt("KALVOR", "PORT", m_nPort)) {
+        // The port is open, but the next start will not find it: say so, and why.
+        UpdateData(true);
+        std::string line = !m_strMessage.empty() && m_strMessage.back() != '\n' ? "\r\n" : "";
+        line += "COM" + std::to_string(m_nPort) + " was not remembered: ";
+        line += m_profile.LastError().empty() ? "the profile cannot be written" : m_profile.LastError();
+        AppendMessage(line + "\r\n");
+    }
 }
 
 void CConsoleDlg::OnPortRadio(int id) { m_nPort = static_cast<uint16_t>(id - 1006 + 1); }
