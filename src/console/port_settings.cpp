@@ -39,6 +39,8 @@ void CConsoleDlg::OpenPortFromProfile() {
         m_bPortOpen = 0;
     }
     const std::string value = m_profile.GetString("KALVOR", "PORT");
+    if (!m_profile.LastError().empty())
+        AppendMessage("The remembered port was not read: " + m_profile.LastError() + "\r\n");
     const char c = value.empty() ? '\0' : value[0];
     m_nPort = static_cast<uint16_t>(static_cast<unsigned char>(c) - '0');
 

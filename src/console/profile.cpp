@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -32,17 +31,6 @@ bool SameName(const std::string& a, const std::string& b) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 void MakeParentDirs(const std::string& path) {
@@ -229,8 +217,13 @@ std::string IniProfile::DefaultPath() {
 
 std::string IniProfile::GetString(const std::string& section, const std::string& key,
                                   const std::string& fallback) {
+    m_lastError.clear();
+    std::string text;
+    bool exists = false;
+    struct stat st {};
+    if (!ReadWhole(m_path, text, exists, st, m_lastError)) return fallback;
     std::string current;
-    for (const std::string& raw : ReadLines(m_path)) {
+    for (const std::string& raw : SplitLines(text)) {
         const std::string line = Trim(raw);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {

@@ -14,7 +14,8 @@ public:
     // The value, or `fallback` when the section or key is missing.
     virtual std::string GetString(const std::string& section, const std::string& key,
                                   const std::string& fallback = "") = 0;
-    // Returns false when the value could not be stored; LastError() then says why.
+    // Returns false when the value could not be stored; LastError() then says why. After
+    // GetString, LastError() says why a profile that exists could not be read (empty otherwise).
     virtual bool WriteString(const std::string& section, const std::string& key,
                              const std::string& value) = 0;
     virtual std::string LastError() const { return {}; }
