@@ -49,6 +49,15 @@ bool ToErrorAt(const std::string& s, ErrorAt& out) {
 
 }  // namespace
 
+int ParseModelName(const std::string& name) {
+    std::string n;
+    for (const char c : name) n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (n.rfind("zeda", 0) == 0) n = n.substr(4);
+    if (n == "1000") return 1000;
+    if (n == "2000") return 2000;
+    return 0;
+}
+
 std::string VersionText() { return "zeda-sim 1.02 (ZEDA1000/ZEDA2000 dispenser module simulator)"; }
 
 std::string UsageText(const std::string& program) {
@@ -68,7 +77,8 @@ Line:
   --frame-gap-ms MS        a command frame that stalls this long is answered with NAK (200)
 
 Module:
-  --model 1000|2000        one cassette (upper) or two (2000)
+  --model MODEL            1000 (or zeda1000): one cassette (upper); 2000 (or zeda2000):
+                           two (2000)
   --notes-upper N          notes in the upper cassette at start (2000)
   --notes-lower N          notes in the lower cassette at start (2000)
   --no-upper, --no-lower   that cassette is not inserted
@@ -118,7 +128,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliConfig& out, std:
 
     const std::map<std::string, Setter> valued = {
         {"--device", [&](const std::string& v) { out.device = v; return !v.empty(); }},
-        {"--model", [&](const std::string& v) { unsigned m; return ToUnsigned(v, 9999, m, 10) && (m == 1000 || m == 2000) && ((o.model = static_cast<int>(m)), true); }},
+        {"--model", [&](const std::string& v) { const int m = ParseModelName(v); return m != 0 && ((o.model = m), true); }},
         {"--baud", uns(o.baud)},
         {"--parity", [&](const std::string& v) {
              if (v.size() != 1) return false;

@@ -20,6 +20,10 @@ struct CliConfig {
 // On failure returns false with a one-line reason in `error`.
 bool ParseCommandLine(const std::vector<std::string>& args, CliConfig& out, std::string& error);
 
+// A model name as zeda-sim and kalvor-tp take it: "zeda1000", "zeda2000", "1000" or "2000", in any
+// case. Returns 1000 or 2000, or 0 for anything else.
+int ParseModelName(const std::string& name);
+
 // The --help text.
 std::string UsageText(const std::string& program);
 

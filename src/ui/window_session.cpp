@@ -30,9 +30,9 @@ bool WindowSession::Prepare(std::string& error) {
         m_iniProfile = std::make_unique<IniProfile>(IniProfile::DefaultPath());
         m_profile = m_iniProfile.get();
     }
-    if (m_options.simulate >= 0) {
-        m_simProfile = std::make_unique<SimulationProfile>(*m_profile);
-        m_profile = m_simProfile.get();
+    if (const int startPort = ApplyCommandLinePorts(m_options); startPort > 0) {
+        m_pinnedProfile = std::make_unique<PinnedPortProfile>(*m_profile, startPort);
+        m_profile = m_pinnedProfile.get();
     }
 
     m_host = std::make_unique<QtHost>();

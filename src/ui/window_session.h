@@ -10,6 +10,7 @@
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_host.h"
+#include "app/headless/session_ports.h"
 #include "app/headless/simulated_module.h"
 #include "app/headless/trace_file.h"
 #include "console/console_dlg.h"
@@ -22,7 +23,7 @@ namespace kalvor {
 class WindowSession {
 public:
     // Needs a QApplication. `profile`: where the remembered port is kept; nullptr: the INI file
-    // at its default place. Under --simulate the remembered port is left alone either way.
+    // at its default place. Under --simulate and --port the remembered port is left alone either way.
     explicit WindowSession(const AppOptions& options, Profile* profile = nullptr);
     ~WindowSession();
     WindowSession(const WindowSession&) = delete;
@@ -58,7 +59,7 @@ private:
     std::string m_tracePath;
     void ApplyTrace();
     std::unique_ptr<IniProfile> m_iniProfile;
-    std::unique_ptr<SimulationProfile> m_simProfile;
+    std::unique_ptr<PinnedPortProfile> m_pinnedProfile;  // --simulate, --port
     Profile* m_profile = nullptr;
     std::unique_ptr<QtHost> m_host;
     std::unique_ptr<CConsoleDlg> m_dlg;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kalvor {
@@ -15,7 +16,10 @@ struct AppOptions {
     std::string traceFile;   // --trace FILE: a timed, decoded protocol trace in FILE instead
     std::string results;     // --results FILE: one CSV row per dispense cycle
     bool calibration = false;
-    int simulate = -1;       // --simulate [zeda1000|zeda2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
+    int simulate = -1;       // --simulate [zeda1000|zeda2000|1000|2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
+    bool listPorts = false;  // --list-ports: COM1-COM4 and the serial devices present, then exit
+    // --port [COMn=]PATH, in the order given: COMn (1..4) points at PATH for this run.
+    std::vector<std::pair<int, std::string>> ports;
     std::vector<std::string> passThrough;  // arguments for the window toolkit
 };
 

@@ -6,6 +6,7 @@
 
 #include "app/headless/headless_host.h"
 #include "app/headless/script_runner.h"
+#include "app/headless/session_ports.h"
 #include "app/headless/simulated_module.h"
 #include "app/headless/trace_file.h"
 #include "console/console_dlg.h"
@@ -31,8 +32,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     }
 
     IniProfile iniProfile(IniProfile::DefaultPath());
-    SimulationProfile simProfile(iniProfile);
-    Profile& profile = options.simulate >= 0 ? static_cast<Profile&>(simProfile) : iniProfile;
+    const int startPort = ApplyCommandLinePorts(options);
+    PinnedPortProfile pinnedProfile(iniProfile, startPort);
+    Profile& profile = startPort > 0 ? static_cast<Profile&>(pinnedProfile) : iniProfile;
 
     HeadlessHost host(out);
     TraceFile tracer(traceFile);
