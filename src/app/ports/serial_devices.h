@@ -12,7 +12,7 @@ struct SerialDevice {
     std::string node;               // /dev/ttyUSB0
     std::string kernelName;         // ttyUSB0
     std::vector<std::string> byId;  // /dev/serial/by-id/... names that lead to it
-    std::string driver;             // ftdi_sio, cp210x, cdc_acm, serial8250, ...
+    std::string driver;             // the kernel driver: cdc_acm, serial8250, a USB serial driver, ...
     std::string usbVendorId;        // "0403"; empty when it is not a USB device
     std::string usbProductId;       // "6001"
     std::string vendor;             // manufacturer string or database name, where known
