@@ -11,10 +11,11 @@ namespace kalvor {
 
 namespace {
 
+// Where a path leads; a path that leads nowhere (yet) stands for itself.
 std::string Canonical(const std::string& path) {
     std::error_code ec;
     const auto c = std::filesystem::canonical(path, ec);
-    return ec ? std::string() : c.string();
+    return ec ? path : c.string();
 }
 
 bool IsPseudoTerminal(const std::string& canonical) { return canonical.rfind("/dev/pts/", 0) == 0; }
@@ -80,10 +81,10 @@ void WritePortListing(std::ostream& out, const std::vector<ComMapping>& coms, Se
         out << c.path << "  (" << c.source << ")  ";
         const std::string node = Canonical(c.path);
         const auto dev = std::find_if(scan.devices.begin(), scan.devices.end(),
-                                      [&](const SerialDevice& d) { return !node.empty() && d.node == node; });
+                                      [&](const SerialDevice& d) { return d.node == node; });
         if (dev != scan.devices.end() && dev->pseudoTerminal) out << "pseudo-terminal " << node << ", ";
         else if (dev != scan.devices.end()) out << dev->kernelName << ", ";
-        else if (!node.empty() && node != c.path) out << "-> " << node << ", ";
+        else if (node != c.path) out << "-> " << node << ", ";
         out << DescribePortState(probe(c.path)) << "\n";
     }
     int start = 0;

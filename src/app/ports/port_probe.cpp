@@ -103,14 +103,8 @@ PortState ProbePort(const std::string& path) {
         s.detail = permissionHint;
         return s;
     }
-    // A holder found by its open descriptor, or by a lock file, is named without opening.
-    std::string holder = HolderOf(st.st_rdev);
-    if (holder.empty()) holder = LockFileOf(path);
-    if (!holder.empty()) {
-        s.kind = PortState::Kind::Busy;
-        s.detail = holder;
-        return s;
-    }
+    // Opening a line that another program has open changes nothing on it; one that it opened
+    // exclusively refuses us before anything is touched.
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -127,22 +121,30 @@ PortState ProbePort(const std::string& path) {
             s.kind = PortState::Kind::Unusable;
             s.detail = std::strerror(err);
         }
-        return s;
+    } else {
+        s.kind = PortState::Kind::Free;
+        int exclusive = 0;
+        if (termios t{}; ::tcgetattr(fd, &t) != 0) {
+            s.kind = PortState::Kind::Unusable;
+            s.detail = "not a terminal device";
+        } else if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+            // Root opens through another program's exclusive mode; the mode still tells.
+            s.kind = PortState::Kind::Busy;
+            s.detail = "another program (opened exclusively)";
+        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            s.kind = PortState::Kind::Busy;
+            s.detail = "another program (locked)";
+        }
+        ::close(fd);  // also drops the lock just taken
     }
-    s.kind = PortState::Kind::Free;
-    int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        // Root opens through another program's exclusive mode; the mode still tells.
+    if (s.kind != PortState::Kind::Free && s.kind != PortState::Kind::Busy) return s;
+    // Name the holder where it can be seen: a process with the device open, or a lock file.
+    std::string holder = HolderOf(st.st_rdev);
+    if (holder.empty()) holder = LockFileOf(path);
+    if (!holder.empty()) {
         s.kind = PortState::Kind::Busy;
-        s.detail = "another program (opened exclusively)";
-    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        s.kind = PortState::Kind::Busy;
-        s.detail = "another program (locked)";
-    } else if (termios t{}; ::tcgetattr(fd, &t) != 0) {
-        s.kind = PortState::Kind::Unusable;
-        s.detail = "not a terminal device";
+        s.detail = holder;
     }
-    ::close(fd);  // also drops the lock just taken
     return s;
 }
 
