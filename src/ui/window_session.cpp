@@ -41,6 +41,8 @@ bool WindowSession::Prepare(std::string& error) {
     consoleOptions.simulatedModel = m_options.simulate;
     m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
     m_host->Attach(m_dlg.get());
+    m_reconnect = std::make_unique<PortWatcher>(m_host->Sink(), [this](int port) { return m_dlg->ReopenLostPort(port); });
+    m_dlg->Events().Add(m_reconnect.get());
     m_tracePath = m_options.traceFile;
     ApplyTrace();
     if (!m_options.results.empty() && !m_dlg->RecordResults(m_options.results)) {
@@ -105,6 +107,11 @@ void WindowSession::Close() {
     if (m_host) {
         m_host->SetEndHandler(nullptr);
         m_host->Shutdown();  // readers still handing over are released from here on
+    }
+    if (m_reconnect) {
+        m_reconnect->Stop();  // after the host: a hand-over under way has been served or released
+        if (m_dlg) m_dlg->Events().Remove(m_reconnect.get());
+        m_reconnect.reset();
     }
     m_window.reset();
     if (m_host) m_host->Attach(nullptr);

@@ -10,6 +10,7 @@
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_host.h"
+#include "app/headless/port_watcher.h"
 #include "app/headless/session_ports.h"
 #include "app/headless/simulated_module.h"
 #include "app/headless/trace_file.h"
@@ -63,6 +64,7 @@ private:
     Profile* m_profile = nullptr;
     std::unique_ptr<QtHost> m_host;
     std::unique_ptr<CConsoleDlg> m_dlg;
+    std::unique_ptr<PortWatcher> m_reconnect;  // opens a lost port again when it comes back
     std::unique_ptr<ConsoleWindow> m_window;
 };
 

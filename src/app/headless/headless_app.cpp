@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/headless/headless_host.h"
+#include "app/headless/port_watcher.h"
 #include "app/headless/script_runner.h"
 #include "app/headless/session_ports.h"
 #include "app/headless/simulated_module.h"
@@ -43,6 +44,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     consoleOptions.simulatedModel = options.simulate;
     auto dlg = std::make_unique<CConsoleDlg>(host, profile, std::make_unique<CComm>(), consoleOptions);
     host.Attach(dlg.get());
+    // A lost port is opened again when its path comes back.
+    PortWatcher reconnect(host.Sink(), [&dlg](int port) { return dlg->ReopenLostPort(port); });
+    dlg->Events().Add(&reconnect);
     if (options.trace && options.traceFile.empty()) {
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     } else if (options.trace) {
@@ -65,6 +69,8 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     }
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
+    reconnect.Stop();  // after the host: a hand-over under way has been released
+    dlg->Events().Remove(&reconnect);
     dlg.reset();
     module.Stop();
     return status;
