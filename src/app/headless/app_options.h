@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "burnin/exit_status.h"
+
 namespace kalvor {
 
 struct AppOptions {
@@ -16,6 +18,8 @@ struct AppOptions {
     std::string traceFile;   // --trace FILE: a timed, decoded protocol trace in FILE instead
     std::string results;     // --results FILE: one CSV row per dispense cycle
     bool calibration = false;
+    bool progress = false;   // --progress: a plain progress line per cycle on standard error
+    bool quiet = false;      // --quiet: no progress line
     int simulate = -1;       // --simulate [zeda1000|zeda2000|1000|2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
     bool listPorts = false;  // --list-ports: COM1-COM4 and the serial devices present, then exit
     // --port [COMn=]PATH, in the order given: COMn (1..4) points at PATH for this run.
@@ -25,15 +29,6 @@ struct AppOptions {
 
 constexpr const char* kProgramVersion = "1.02";
 
-// Exit status of the headless host.
-enum : int {
-    kExitOk = 0,
-    kExitScriptError = 1,
-    kExitBadOptions = 2,
-    kExitModuleError = 3,    // a module error code was shown
-    kExitLinkGiveUp = 4,     // the link gave up (no ACK, no answer, bad frames)
-    kExitBoth = 5,           // both of the above
-};
 
 // Returns an empty string on success, else the complaint for a bad option.
 std::string ParseOptions(int argc, char** argv, AppOptions& options);
