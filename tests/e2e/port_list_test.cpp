@@ -99,9 +99,8 @@ TEST(PortOptions, PortMappingsAndModelNames) {
 TEST(PortListing, WhereEachComLeadsAndEveryDeviceWithItsState) {
     Pty pty;
     ASSERT_FALSE(pty.path.empty());
+    for (const char* name : {"KALVOR_COM1", "KALVOR_COM3", "KALVOR_COM4"}) ::unsetenv(name);
     ::setenv("KALVOR_COM2", pty.path.c_str(), 1);
-    ::unsetenv("KALVOR_COM3");
-    ::unsetenv("KALVOR_COM4");
     AppOptions options;
     options.ports = {{4, "/nonexistent/by-id/usb-gone"}};
     const auto profile = [](const std::string& key) { return key == "COM3" ? std::string("/dev/ttyUSB0") : ""; };

@@ -27,7 +27,6 @@ const char* UsageText() {
            "  --list-ports        show where COM1-COM4 lead and from where, and every serial device\n"
            "                      present (by-id name, driver, USB ids, whether you may open it and\n"
            "                      whether another program holds it), then exit\n"
-           "                      zeda2000, default zeda2000); the profile is left as it is\n"
            "  --progress          headless: a progress line per dispense cycle on standard error\n"
            "                      (on a terminal one line is redrawn in place without it)\n"
            "  --quiet             headless: no progress line\n"
