@@ -19,10 +19,15 @@ void CConsoleDlg::ReportOpenFailure(int port) {
     std::string line;
     UpdateData(true);
     if (!m_strMessage.empty() && m_strMessage.back() != '\n') line = "\r\n";
-    line += "COM" + std::to_string(port) + " (" + m_comm->DevicePath() + "): ";
-    line += m_comm->LastError().empty() ? "cannot be opened" : m_comm->LastError();
+    const std::string device = m_comm->DevicePath();
+    line += "COM" + std::to_string(port) + " (" + device + "): ";
+    // The channel's reason starts with the device ("/dev/ttyS0: No such file ..."); the line names
+    // it once already.
+    std::string reason = m_comm->LastError();
+    if (!device.empty() && reason.starts_with(device + ": ")) reason.erase(0, device.size() + 2);
+    line += reason.empty() ? "cannot be opened" : reason;
     if (m_comm->LastErrno() == EACCES)
-        line += " - add the user to the 'dialout' group (sudo adduser $USER dialout, then log in again)";
+        line += " - add the user to the 'dialout' group (as root: adduser USERNAME dialout; then log in again)";
     if (m_comm->LastErrno() == EBUSY || m_comm->LastErrno() == EWOULDBLOCK)
         line += " - the port is in use by another program";
     line += "\r\n";
