@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          desktop-file-utils man-db groff-base lintian)
+          desktop-file-utils man-db groff-base lintian
+          libudev-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

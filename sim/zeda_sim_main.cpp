@@ -67,10 +67,17 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    if (!cfg.link.empty() && !zeda::MakeLink(cfg.link, path, error)) {
+        std::cerr << "zeda-sim: " << error << "\n";
+        ::close(fd);
+        return 1;
+    }
     std::cout << path << std::endl;  // first line: where the console connects; flushed at once
 
     const int result = simulator.Serve(fd);
     g_simulator = nullptr;
+    // The name goes before the line does, as a by-id name goes when an adapter is pulled.
+    if (!cfg.link.empty()) zeda::RemoveLink(cfg.link, path);
     ::close(fd);
     std::cerr << zeda::FormatCounters(simulator.Counters(), simulator.State());
     if (result != 0) {

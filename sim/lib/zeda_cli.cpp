@@ -1,9 +1,13 @@
 #include "zeda_cli.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -49,6 +53,38 @@ bool ToErrorAt(const std::string& s, ErrorAt& out) {
 
 }  // namespace
 
+int ParseModelName(const std::string& name) {
+    std::string n;
+    for (const char c : name) n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (n.rfind("zeda", 0) == 0) n = n.substr(4);
+    if (n == "1000") return 1000;
+    if (n == "2000") return 2000;
+    return 0;
+}
+
+bool MakeLink(const std::string& link, const std::string& target, std::string& error) {
+    struct stat st{};
+    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        error = link + " exists and is not a symbolic link";
+        return false;
+    }
+    // Made beside it and renamed over it, so that the name never leads nowhere while it is replaced.
+    const std::string temporary = link + ".zeda-sim-" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link.c_str()) != 0) {
+        error = "cannot make the link " + link + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+    char buf[4096];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n > 0 && std::string(buf, static_cast<size_t>(n)) == target) ::unlink(link.c_str());
+}
+
 std::string VersionText() { return "zeda-sim 1.02 (ZEDA1000/ZEDA2000 dispenser module simulator)"; }
 
 std::string UsageText(const std::string& program) {
@@ -61,6 +97,8 @@ SIGTERM and prints its counters on standard error.
 
 Line:
   --device PATH            serve this serial device instead of a new pseudo-terminal
+  --link PATH              make PATH a symbolic link to the served line while it runs (a stable
+                           name, like /dev/serial/by-id/...); removed at exit
   --baud N                 line speed: 1200 2400 4800 9600 19200 38400 57600 115200 (9600)
   --parity N|E|O           parity for a real device and for pacing (N)
   --no-pacing              send at once instead of at line speed (10 bit times a byte, 11 with parity)
@@ -68,7 +106,8 @@ Line:
   --frame-gap-ms MS        a command frame that stalls this long is answered with NAK (200)
 
 Module:
-  --model 1000|2000        one cassette (upper) or two (2000)
+  --model MODEL            1000 (or zeda1000): one cassette (upper); 2000 (or zeda2000):
+                           two (2000)
   --notes-upper N          notes in the upper cassette at start (2000)
   --notes-lower N          notes in the lower cassette at start (2000)
   --no-upper, --no-lower   that cassette is not inserted
@@ -118,7 +157,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliConfig& out, std:
 
     const std::map<std::string, Setter> valued = {
         {"--device", [&](const std::string& v) { out.device = v; return !v.empty(); }},
-        {"--model", [&](const std::string& v) { unsigned m; return ToUnsigned(v, 9999, m, 10) && (m == 1000 || m == 2000) && ((o.model = static_cast<int>(m)), true); }},
+        {"--link", [&](const std::string& v) { out.link = v; return !v.empty(); }},
+        {"--model", [&](const std::string& v) { const int m = ParseModelName(v); return m != 0 && ((o.model = m), true); }},
         {"--baud", uns(o.baud)},
         {"--parity", [&](const std::string& v) {
              if (v.size() != 1) return false;

@@ -1,10 +1,12 @@
 // kalvor-tp: the console in a window, or headless with --headless.
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_app.h"
 #include "app/headless/script_runner.h"
+#include "app/ports/port_listing.h"
 
 #ifdef KALVOR_WITH_WINDOW
 #include "app/window/window_loader.h"
@@ -25,6 +27,7 @@ int main(int argc, char** argv) {
         std::cout << "kalvor-tp " << kalvor::kProgramVersion << "\n";
         return 0;
     }
+    if (options.listPorts) return kalvor::ListPorts(options, std::cout);
     if (options.headless) {
         if (options.script.empty()) return kalvor::RunHeadless(options, std::cin, std::cout, std::cerr);
         const std::string problem = kalvor::ScriptFileProblem(options.script);
@@ -36,6 +39,15 @@ int main(int argc, char** argv) {
             return 2;
         }
         return kalvor::RunHeadless(options, script, std::cout, std::cerr);
+    }
+    // With no display the window's platform plugin would abort the process: say so instead.
+    auto set = [](const char* name) { const char* v = std::getenv(name); return v != nullptr && *v != '\0'; };
+    bool platformGiven = false;
+    for (const std::string& a : options.passThrough) platformGiven = platformGiven || a.rfind("-platform", 0) == 0;
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM") && !platformGiven) {
+        std::cerr << "kalvor-tp: no display to open the window on (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are\n"
+                     "not set): use --headless, or run it in a desktop session\n";
+        return 2;
     }
 #ifdef KALVOR_WITH_WINDOW
     // The window lives in a module of its own, loaded only now, so that the headless host above

@@ -42,6 +42,10 @@ public:
     void OnPaint();
     // The window's close box.
     void OnClose();
+    // Reconnect: opens `port` again after it was lost, with the current baud rate and parity,
+    // and writes "Com Port N is opened" as at the start. False, silently, when it cannot (yet),
+    // when a port is open or when the dialog has ended. Called on the UI thread.
+    bool ReopenLostPort(int port);
 
     ControlTable& Controls() { return m_controls; }
     // Run events for what listens to the console (recorder, exit accounting, progress, chart).

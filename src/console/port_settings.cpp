@@ -106,6 +106,20 @@ void CConsoleDlg::ApplyPortSettings() {
     }
 }
 
+bool CConsoleDlg::ReopenLostPort(int port) {
+    if (m_ended || m_bPortOpen || port < 1 || port > CComm::kMaxPort) return false;
+    if (!m_comm->InitEvents()) return false;
+    if (!m_comm->OpenPort(static_cast<uint16_t>(port), m_nBaud, 8, kOneStopBit, WireParity(m_nParity))) return false;
+    m_bPortOpen = 1;
+    // On a line of its own: the pane has had other text since the start.
+    UpdateData(true);
+    const bool newLine = !m_strMessage.empty() && m_strMessage.back() != '\n';
+    AppendMessage((newLine ? "\r\n" : "") + std::string("Com Port ") + std::to_string(port) + " is opened");
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnPortOpened(now, port, m_comm->DevicePath()); });
+    return true;
+}
+
 void CConsoleDlg::OnPortRadio(int id) { m_nPort = static_cast<uint16_t>(id - 1006 + 1); }
 
 void CConsoleDlg::OnParityRadio(int id) { m_nParity = static_cast<uint8_t>(id - 1012); }

@@ -197,14 +197,20 @@ void CComm::Session::LostOnUi() {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string ResolveComPath(int port, const std::function<std::string(const std::string&)>& profileLookup) {
+std::string ResolveComPath(int port, const std::function<std::string(const std::string&)>& profileLookup,
+                           ComSource* from) {
+    ComSource ignored;
+    ComSource& source = from != nullptr ? *from : ignored;
     const std::string key = "COM" + std::to_string(port);
     const std::string envName = "KALVOR_" + key;
+    source = ComSource::Environment;
     if (const char* env = std::getenv(envName.c_str()); env != nullptr && *env != '\0') return env;
+    source = ComSource::Profile;
     if (profileLookup) {
         std::string fromProfile = profileLookup(key);
         if (!fromProfile.empty()) return fromProfile;
     }
+    source = ComSource::Default;
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 

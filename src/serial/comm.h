@@ -94,8 +94,12 @@ private:
     std::shared_ptr<Session> m_session;
 };
 
+// Where a COMn resolution came from.
+enum class ComSource : uint8_t { Environment, Profile, Default };
+
 // Default COMn resolution: environment variable KALVOR_COMn, then `profileLookup("COMn")` when
-// given and non-empty, then /dev/ttyS<n-1>.
-std::string ResolveComPath(int port, const std::function<std::string(const std::string&)>& profileLookup);
+// given and non-empty, then /dev/ttyS<n-1>. `from`, when given, receives which of them it was.
+std::string ResolveComPath(int port, const std::function<std::string(const std::string&)>& profileLookup,
+                           ComSource* from = nullptr);
 
 }  // namespace kalvor

@@ -26,9 +26,9 @@ bool WindowSession::Prepare(std::string& error) {
         m_iniProfile = std::make_unique<IniProfile>(IniProfile::DefaultPath());
         m_profile = m_iniProfile.get();
     }
-    if (m_options.simulate >= 0) {
-        m_simProfile = std::make_unique<SimulationProfile>(*m_profile);
-        m_profile = m_simProfile.get();
+    if (const int startPort = ApplyCommandLinePorts(m_options); startPort > 0) {
+        m_pinnedProfile = std::make_unique<PinnedPortProfile>(*m_profile, startPort);
+        m_profile = m_pinnedProfile.get();
     }
 
     m_host = std::make_unique<QtHost>();
@@ -37,6 +37,8 @@ bool WindowSession::Prepare(std::string& error) {
     consoleOptions.simulatedModel = m_options.simulate;
     m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
     m_host->Attach(m_dlg.get());
+    m_reconnect = std::make_unique<PortWatcher>(m_host->Sink(), [this](int port) { return m_dlg->ReopenLostPort(port); });
+    m_dlg->Events().Add(m_reconnect.get());
     m_tracePath = m_options.traceFile;
     if (HeadlessHost* tracer = m_lineTracer.get())
         m_dlg->Comm().SetTrace(
@@ -92,6 +94,11 @@ void WindowSession::Close() {
     if (m_host) {
         m_host->SetEndHandler(nullptr);
         m_host->Shutdown();  // readers still handing over are released from here on
+    }
+    if (m_reconnect) {
+        m_reconnect->Stop();  // after the host: a hand-over under way has been served or released
+        if (m_dlg) m_dlg->Events().Remove(m_reconnect.get());
+        m_reconnect.reset();
     }
     if (m_outputs) m_outputs->Detach();
     m_window.reset();

@@ -9,6 +9,8 @@
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_host.h"
+#include "app/headless/port_watcher.h"
+#include "app/headless/session_ports.h"
 #include "app/headless/simulated_module.h"
 #include "app/headless/session_outputs.h"
 #include "console/console_dlg.h"
@@ -21,7 +23,7 @@ namespace kalvor {
 class WindowSession {
 public:
     // Needs a QApplication. `profile`: where the remembered port is kept; nullptr: the INI file
-    // at its default place. Under --simulate the remembered port is left alone either way.
+    // at its default place. Under --simulate and --port the remembered port is left alone either way.
     explicit WindowSession(const AppOptions& options, Profile* profile = nullptr);
     ~WindowSession();
     WindowSession(const WindowSession&) = delete;
@@ -56,10 +58,11 @@ private:
     std::string m_tracePath;
     void ReportWriteFailure(const std::string& message);
     std::unique_ptr<IniProfile> m_iniProfile;
-    std::unique_ptr<SimulationProfile> m_simProfile;
+    std::unique_ptr<PinnedPortProfile> m_pinnedProfile;  // --simulate, --port
     Profile* m_profile = nullptr;
     std::unique_ptr<QtHost> m_host;
     std::unique_ptr<CConsoleDlg> m_dlg;
+    std::unique_ptr<PortWatcher> m_reconnect;  // opens a lost port again when it comes back
     std::unique_ptr<ConsoleWindow> m_window;
 };
 

@@ -77,7 +77,7 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     const size_t wall = column("wall_time"), toAnswer = column("write_to_answer_ms"), resends = column("resends"),
                  naksSent = column("naks_sent"), naksReceived = column("naks_received"),
                  upperDispensed = column("upper_dispensed"), lowerDispensed = column("lower_dispensed");
-    unsigned answered = 0, errors = 0, dispensed = 0, rejected = 0, resent = 0, sentNaks = 0, gotNaks = 0,
+    unsigned answered = 0, unanswered = 0, errors = 0, dispensed = 0, rejected = 0, resent = 0, sentNaks = 0, gotNaks = 0,
              notices = 0;
     const std::regex iso(R"(20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\dZ)");
     for (size_t i = 1; i < rows.size(); ++i) {
@@ -102,6 +102,9 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
             EXPECT_NEAR(std::stod(row[toAnswer]), std::stod(row[11]) + std::stod(row[12]), 0.0015) << i;
             EXPECT_EQ(row[toAnswer].size() - row[toAnswer].find('.'), 4u) << row[toAnswer];
         }
+        // A cycle the module took but whose answer the console never accepted (a frame time-out
+        // on a loaded machine) is the module's dispense all the same.
+        if (ended == "bad frames" || ended == "no answer") ++unanswered;
         if (ended == "module error") {
             ++errors;
             EXPECT_EQ(rows[i][7], "41");
@@ -109,7 +112,7 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
         }
     }
     // Every dispense answer the console acknowledged is a row, with the module's own counts.
-    EXPECT_EQ(answered, c.dispenseCycles);
+    EXPECT_EQ(answered + unanswered, c.dispenseCycles);
     EXPECT_EQ(errors, 1u);
     EXPECT_EQ(dispensed, c.notesDispensed);
     EXPECT_EQ(rejected, c.notesRejected);

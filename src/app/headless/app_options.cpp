@@ -1,6 +1,9 @@
 #include "app/headless/app_options.h"
 
+#include <cctype>
 #include <cstring>
+
+#include "zeda_cli.h"
 
 namespace kalvor {
 
@@ -16,7 +19,14 @@ const char* UsageText() {
            "  --results FILE      one CSV row per dispense cycle, and a summary line per run in the\n"
            "                      Message pane\n"
            "  --simulate [MODEL]  talk to a built-in simulated module on COM1 (MODEL zeda1000 or\n"
-           "                      zeda2000, default zeda2000); the profile is left as it is\n"
+           "                      zeda2000, also 1000 or 2000; default zeda2000); the profile is\n"
+           "                      left as it is\n"
+           "  --port [COMn=]PATH  point COMn (COM1 without COMn=) at the device PATH for this run and\n"
+           "                      start on it; may be given for several COMn, the first is opened;\n"
+           "                      the profile's mapping and remembered port are left as they are\n"
+           "  --list-ports        show where COM1-COM4 lead and from where, and every serial device\n"
+           "                      present (by-id name, driver, USB ids, whether you may open it and\n"
+           "                      whether another program holds it), then exit\n"
            "  --progress          headless: a progress line per dispense cycle on standard error\n"
            "                      (on a terminal one line is redrawn in place without it)\n"
            "  --quiet             headless: no progress line\n"
@@ -25,7 +35,8 @@ const char* UsageText() {
            "  --version           show the version and exit\n"
            "\n"
            "Serial ports: COMn is the environment variable KALVOR_COMn if set, else key COMn of\n"
-           "section [COMPORTS] in ~/.config/kalvor-tp.ini, else /dev/ttyS<n-1>.\n"
+           "section [COMPORTS] in ~/.config/kalvor-tp.ini, else /dev/ttyS<n-1>; --port wins over all.\n"
+           "A port that is lost (an adapter pulled out) is opened again when its path comes back.\n"
            "\n"
            "Headless script, one action a line ('#' starts a comment):\n"
            "  tab N|NAME | set CONTROL TEXT | check CONTROL | uncheck CONTROL | click CONTROL\n"
@@ -40,6 +51,31 @@ const char* UsageText() {
            "refused, a results or trace file could not be written), over 3-5; 128+N ended by\n"
            "signal N (SIGINT, SIGTERM, SIGHUP). A line on standard error tells what happened.\n";
 }
+
+namespace {
+
+// "[COMn=]PATH": COMn (COM1 when not given) points at PATH. A COMn given twice is refused.
+std::string ParsePortOption(const std::string& value, std::vector<std::pair<int, std::string>>& ports) {
+    int port = 1;
+    std::string path = value;
+    const size_t eq = value.find('=');
+    auto upper = [&](size_t i) { return std::toupper(static_cast<unsigned char>(value[i])); };
+    const bool named = eq != std::string::npos && eq > 3 && upper(0) == 'C' && upper(1) == 'O' && upper(2) == 'M' &&
+                       value.find_first_not_of("0123456789", 3) == eq;
+    if (named) {
+        if (eq != 4 || value[3] < '1' || value[3] > '4')
+            return "--port: the console has COM1 to COM4, not '" + value.substr(0, eq) + "'";
+        port = value[3] - '0';
+        path = value.substr(eq + 1);
+    }
+    if (path.empty()) return "--port needs a device path: --port [COMn=]PATH";
+    for (const auto& [n, p] : ports)
+        if (n == port) return "--port: COM" + std::to_string(port) + " is given twice";
+    ports.emplace_back(port, path);
+    return {};
+}
+
+}  // namespace
 
 std::string ParseOptions(int argc, char** argv, AppOptions& o) {
     for (int i = 1; i < argc; ++i) {
@@ -76,9 +112,19 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
         } else if (a == "--simulate" || a.rfind("--simulate=", 0) == 0) {
             std::string model = a.size() > 11 ? a.substr(11) : "";
             if (model.empty() && i + 1 < argc && argv[i + 1][0] != '-') model = argv[++i];
-            if (model.empty() || model == "zeda2000") o.simulate = 1;
-            else if (model == "zeda1000") o.simulate = 0;
-            else return "--simulate takes zeda1000 or zeda2000, not '" + model + "'";
+            const int number = model.empty() ? 2000 : zeda::ParseModelName(model);
+            if (number == 0) return "--simulate takes zeda1000, zeda2000, 1000 or 2000, not '" + model + "'";
+            o.simulate = number == 1000 ? 0 : 1;
+        } else if (a == "--list-ports") {
+            o.listPorts = true;
+        } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+            std::string value = a.size() > 7 ? a.substr(7) : "";
+            if (a == "--port") {
+                if (i + 1 >= argc) return "--port needs [COMn=]PATH";
+                value = argv[++i];
+            }
+            const std::string bad = ParsePortOption(value, o.ports);
+            if (!bad.empty()) return bad;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {
             o.passThrough.push_back(a);
             if (i + 1 < argc) o.passThrough.push_back(argv[++i]);
@@ -87,6 +133,7 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
         }
     }
     if (!o.script.empty() && !o.headless) return "--script needs --headless";
+    if (!o.ports.empty() && o.simulate >= 0) return "--port and --simulate both choose the port: give one of them";
     return {};
 }
 

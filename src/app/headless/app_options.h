@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "burnin/exit_status.h"
@@ -19,7 +20,10 @@ struct AppOptions {
     bool calibration = false;
     bool progress = false;   // --progress: a plain progress line per cycle on standard error
     bool quiet = false;      // --quiet: no progress line
-    int simulate = -1;       // --simulate [zeda1000|zeda2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
+    int simulate = -1;       // --simulate [zeda1000|zeda2000|1000|2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
+    bool listPorts = false;  // --list-ports: COM1-COM4 and the serial devices present, then exit
+    // --port [COMn=]PATH, in the order given: COMn (1..4) points at PATH for this run.
+    std::vector<std::pair<int, std::string>> ports;
     std::vector<std::string> passThrough;  // arguments for the window toolkit
 };
 

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/headless/headless_host.h"
+#include "app/headless/port_watcher.h"
 #include "app/headless/script_runner.h"
+#include "app/headless/session_ports.h"
 #include "app/headless/session_outputs.h"
 #include "app/headless/signal_watch.h"
 #include "app/headless/simulated_module.h"
@@ -54,8 +56,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     }
 
     IniProfile iniProfile(IniProfile::DefaultPath());
-    SimulationProfile simProfile(iniProfile);
-    Profile& profile = options.simulate >= 0 ? static_cast<Profile&>(simProfile) : iniProfile;
+    const int startPort = ApplyCommandLinePorts(options);
+    PinnedPortProfile pinnedProfile(iniProfile, startPort);
+    Profile& profile = startPort > 0 ? static_cast<Profile&>(pinnedProfile) : iniProfile;
 
     HeadlessHost host(out);
     ConsoleOptions consoleOptions;
@@ -63,6 +66,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     consoleOptions.simulatedModel = options.simulate;
     auto dlg = std::make_unique<CConsoleDlg>(host, profile, std::make_unique<CComm>(), consoleOptions);
     host.Attach(dlg.get());
+    // A lost port is opened again when its path comes back.
+    PortWatcher reconnect(host.Sink(), [&dlg](int port) { return dlg->ReopenLostPort(port); });
+    dlg->Events().Add(&reconnect);
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
@@ -100,6 +106,8 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (progress) dlg->Events().Remove(progress.get());
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
+    reconnect.Stop();  // after the host: a hand-over under way has been released
+    dlg->Events().Remove(&reconnect);
     outputs.Detach();
     dlg.reset();
     module.Stop();

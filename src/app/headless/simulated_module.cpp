@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-
+#include "app/headless/session_ports.h"
 #include "zeda_simulator.h"
 
 namespace kalvor {
@@ -21,8 +20,7 @@ bool SimulatedModule::Start(int model, std::string& error) {
     options.lowerPresent = model != 0;
     m_sim = std::make_unique<zeda::Simulator>(options);
     m_thread = std::thread([this] { m_sim->Serve(m_master); });
-    // COM1 is the simulator; the environment wins over the profile's [COMPORTS] mapping.
-    ::setenv("KALVOR_COM1", m_slavePath.c_str(), 1);
+    MapComPort(1, m_slavePath);  // COM1 is the simulator
     return true;
 }
 
@@ -31,21 +29,6 @@ void SimulatedModule::Stop() {
     if (m_thread.joinable()) m_thread.join();
     if (m_master >= 0) ::close(m_master);
     m_master = -1;
-}
-
-std::string SimulationProfile::GetString(const std::string& section, const std::string& key,
-                                         const std::string& fallback) {
-    if (section == "KALVOR" && key == "PORT") return m_port;
-    return m_real.GetString(section, key, fallback);
-}
-
-bool SimulationProfile::WriteString(const std::string& section, const std::string& key,
-                                    const std::string& value) {
-    if (section == "KALVOR" && key == "PORT") {
-        m_port = value;
-        return true;
-    }
-    return m_real.WriteString(section, key, value);
 }
 
 }  // namespace kalvor

@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "console/profile.h"
 
 namespace zeda {
 class Simulator;
@@ -30,21 +29,6 @@ private:
     std::thread m_thread;
     int m_master = -1;
     std::string m_slavePath;
-};
-
-// While the simulator stands in for the module, the console opens COM1 and the remembered port
-// is neither read nor overwritten; every other key goes to the real profile.
-class SimulationProfile final : public Profile {
-public:
-    explicit SimulationProfile(Profile& real) : m_real(real) {}
-    std::string GetString(const std::string& section, const std::string& key,
-                          const std::string& fallback = "") override;
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
-    std::string LastError() const override { return m_real.LastError(); }
-
-private:
-    Profile& m_real;
-    std::string m_port = "1";
 };
 
 }  // namespace kalvor
