@@ -40,10 +40,11 @@ public:
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& fallback = "") override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
-    std::string LastError() const override { return m_real.LastError(); }
+    std::string LastError() const override { return m_ownKey ? std::string() : m_real.LastError(); }
 
 private:
     Profile& m_real;
+    bool m_ownKey = false;  // the last call was about the port, kept here
     std::string m_port = "1";
 };
 
