@@ -16,12 +16,14 @@ int ApplyCommandLinePorts(const AppOptions& options) {
 
 std::string PinnedPortProfile::GetString(const std::string& section, const std::string& key,
                                          const std::string& fallback) {
-    if (section == "KALVOR" && key == "PORT") return m_port;
+    m_ownKey = section == "KALVOR" && key == "PORT";
+    if (m_ownKey) return m_port;
     return m_real.GetString(section, key, fallback);
 }
 
 bool PinnedPortProfile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-    if (section == "KALVOR" && key == "PORT") {
+    m_ownKey = section == "KALVOR" && key == "PORT";
+    if (m_ownKey) {
         m_port = value;
         return true;
     }

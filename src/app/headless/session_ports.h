@@ -27,11 +27,13 @@ public:
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& fallback = "") override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
-    std::string LastError() const override { return m_real.LastError(); }
+    // The port key is kept here, so a call about it never reports the real profile's error.
+    std::string LastError() const override { return m_ownKey ? std::string() : m_real.LastError(); }
 
 private:
     Profile& m_real;
     std::string m_port;
+    bool m_ownKey = false;  // the last call was about the port
 };
 
 }  // namespace kalvor
