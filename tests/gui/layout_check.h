@@ -156,4 +156,11 @@ inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const Cont
     return problems;
 }
 
+// The findings as one text, a line each ("" when the page is fine).
+inline std::string LayoutReport(ConsoleWindow& window, const ControlTable& table) {
+    std::string all;
+    for (const std::string& p : LayoutProblems(window, table)) all += "  " + p + "\n";
+    return all;
+}
+
 }  // namespace kalvor::guitest
