@@ -230,7 +230,8 @@ void ConsoleWindow::PlaceTabStrip(const Rect& r) {
     const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, m_tabBar);
     const QRect s = m_scale.Map(r);
     m_tabBar->setGeometry(s.x() + 2, s.y(), std::max(0, s.width() - 4), tabHeight);
-    m_tabPanel->setGeometry(s.x(), s.y() + tabHeight - overlap, s.width(), std::max(0, s.height() - tabHeight + overlap));
+    m_tabPanel->setGeometry(s.x(), s.y() + tabHeight - overlap, s.width(),
+                            std::max(0, s.height() - tabHeight + overlap));
 }
 
 void ConsoleWindow::SyncTabs() {
@@ -429,10 +430,12 @@ void ConsoleWindow::FitToScreen() {
                                static_cast<double>(avail.height() - frame.height()) / client.height()});
     const DialogScale fitted = k < 1 ? wanted.Times(std::max(k, 0.1)) : wanted;
     if (fitted.X() != m_scale.X() || fitted.Y() != m_scale.Y()) SetScale(fitted);
-    if (isVisible() && !avail.contains(frameGeometry())) {
-        const QPoint inside(std::clamp(frameGeometry().x(), avail.left(), std::max(avail.left(), avail.right() + 1 - frameGeometry().width())),
-                            std::clamp(frameGeometry().y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - frameGeometry().height())));
-        move(inside);
+    // And it lies inside that area, its title bar first when it is still too tall.
+    const QRect outer = frameGeometry();
+    if (isVisible() && !avail.contains(outer)) {
+        const int x = std::clamp(outer.x(), avail.left(), std::max(avail.left(), avail.right() + 1 - outer.width()));
+        const int y = std::clamp(outer.y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - outer.height()));
+        move(x, y);
     }
 }
 
