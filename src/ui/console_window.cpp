@@ -425,6 +425,7 @@ void ConsoleWindow::FitToScreen() {
     const DialogScale wanted = DialogScale::FromFont(QApplication::font());
     const QRect avail = s->availableGeometry();
     const QSize frame = frameGeometry().size() - geometry().size();
+    m_fittedFrame = frame;
     const QSize client = wanted.Client(kDialogWidthDu, kDialogHeightDu);
     const double k = std::min({1.0, static_cast<double>(avail.width() - frame.width()) / client.width(),
                                static_cast<double>(avail.height() - frame.height()) / client.height()});
@@ -484,6 +485,13 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Once the window manager has framed the window.
     QTimer::singleShot(0, this, [this] { FitToScreen(); });
+}
+
+void ConsoleWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager framed the window (or framed it anew): fit again with that frame.
+    if (isVisible() && frameGeometry().size() - geometry().size() != m_fittedFrame)
+        QTimer::singleShot(0, this, [this] { FitToScreen(); });
 }
 
 bool ConsoleWindow::event(QEvent* event) {
