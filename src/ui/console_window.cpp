@@ -230,7 +230,8 @@ void ConsoleWindow::PlaceTabStrip(const Rect& r) {
     const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, m_tabBar);
     const QRect s = m_scale.Map(r);
     m_tabBar->setGeometry(s.x() + 2, s.y(), std::max(0, s.width() - 4), tabHeight);
-    m_tabPanel->setGeometry(s.x(), s.y() + tabHeight - overlap, s.width(), std::max(0, s.height() - tabHeight + overlap));
+    m_tabPanel->setGeometry(s.x(), s.y() + tabHeight - overlap, s.width(),
+                            std::max(0, s.height() - tabHeight + overlap));
 }
 
 void ConsoleWindow::SyncTabs() {
@@ -424,15 +425,18 @@ void ConsoleWindow::FitToScreen() {
     const DialogScale wanted = DialogScale::FromFont(QApplication::font());
     const QRect avail = s->availableGeometry();
     const QSize frame = frameGeometry().size() - geometry().size();
+    m_fittedFrame = frame;
     const QSize client = wanted.Client(kDialogWidthDu, kDialogHeightDu);
     const double k = std::min({1.0, static_cast<double>(avail.width() - frame.width()) / client.width(),
                                static_cast<double>(avail.height() - frame.height()) / client.height()});
     const DialogScale fitted = k < 1 ? wanted.Times(std::max(k, 0.1)) : wanted;
     if (fitted.X() != m_scale.X() || fitted.Y() != m_scale.Y()) SetScale(fitted);
-    if (isVisible() && !avail.contains(frameGeometry())) {
-        const QPoint inside(std::clamp(frameGeometry().x(), avail.left(), std::max(avail.left(), avail.right() + 1 - frameGeometry().width())),
-                            std::clamp(frameGeometry().y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - frameGeometry().height())));
-        move(inside);
+    // And it lies inside that area, its title bar first when it is still too tall.
+    const QRect outer = frameGeometry();
+    if (isVisible() && !avail.contains(outer)) {
+        const int x = std::clamp(outer.x(), avail.left(), std::max(avail.left(), avail.right() + 1 - outer.width()));
+        const int y = std::clamp(outer.y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - outer.height()));
+        move(x, y);
     }
 }
 
@@ -481,6 +485,13 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Once the window manager has framed the window.
     QTimer::singleShot(0, this, [this] { FitToScreen(); });
+}
+
+void ConsoleWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager framed the window (or framed it anew): fit again with that frame.
+    if (isVisible() && frameGeometry().size() - geometry().size() != m_fittedFrame)
+        QTimer::singleShot(0, this, [this] { FitToScreen(); });
 }
 
 bool ConsoleWindow::event(QEvent* event) {

@@ -63,6 +63,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -99,6 +100,7 @@ private:
     bool m_syncing = false;       // the window itself is changing widgets: no user handlers
     bool m_paintQueued = false;   // an OnPaint is on its way
     DialogScale m_scale;
+    QSize m_fittedFrame{-1, -1};  // the window manager's frame the last fit allowed for
 };
 
 }  // namespace kalvor

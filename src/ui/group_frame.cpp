@@ -34,12 +34,13 @@ QRect GroupFrame::FrameRect() const {
 
 void GroupFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    // An etched line, a dark one with a light one inside it, as dialogs draw group boxes.
-    qDrawShadeRect(&painter, FrameRect(), palette(), true, 1, 0);
     const QRect title = TitleRect();
+    // An etched line, a dark one with a light one inside it, as dialogs draw group boxes; the
+    // title interrupts the top line and stands on whatever background the group lies on.
+    if (!title.isNull()) painter.setClipRegion(QRegion(rect()).subtracted(QRegion(title)));
+    qDrawShadeRect(&painter, FrameRect(), palette(), true, 1, 0);
     if (title.isNull()) return;
-    // The title stands on the window's background, interrupting the top line.
-    painter.fillRect(title, palette().brush(QPalette::Window));
+    painter.setClipping(false);
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     painter.drawText(title.adjusted(kTitlePad, 0, -kTitlePad, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      m_title);

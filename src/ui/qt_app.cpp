@@ -41,7 +41,8 @@ int RunWindow(int argc, char** argv, const AppOptions& options) {
         session.Window().close();
         QCoreApplication::quit();
     });
-    // SIGINT and SIGTERM close the window as its close box does; the status tells which came.
+    // SIGINT and SIGTERM close the open boxes and the window as its close box does; the status
+    // tells which came.
     SignalCloser closer([&session](int) {
         session.Window().close();
         QCoreApplication::quit();

@@ -1,6 +1,8 @@
 #include "ui/signal_closer.h"
 
+#include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 
 #include <atomic>
 #include <cerrno>
@@ -25,8 +27,10 @@ extern "C" void OnSignal(int sig) {
 
 }  // namespace
 
-SignalCloser::SignalCloser(std::function<void(int)> onSignal, QObject* parent)
-    : QObject(parent), m_onSignal(std::move(onSignal)) {
+SignalCloser::SignalCloser(std::function<void(int)> closeWindow, QObject* parent)
+    : QObject(parent), m_closeWindow(std::move(closeWindow)) {
+    m_closing.setInterval(20);
+    connect(&m_closing, &QTimer::timeout, this, [this] { CloseStep(); });
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // no pipe: the signals keep their default
     g_writeEnd.store(m_pipe[1]);
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
@@ -63,7 +67,19 @@ void SignalCloser::Read() {
     if (first == 0 || m_signal != 0) return;
     m_signal = first;
     Restore();
-    if (m_onSignal) m_onSignal(m_signal);
+    m_closing.start();
+    CloseStep();
+}
+
+void SignalCloser::CloseStep() {
+    // A box first, as OK closes it; the handler that opened it goes on and may open another,
+    // which the next step closes. The window when none is left.
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        box->close();
+        return;
+    }
+    m_closing.stop();
+    if (m_closeWindow) m_closeWindow(m_signal);
 }
 
 }  // namespace kalvor

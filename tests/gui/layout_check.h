@@ -137,9 +137,10 @@ inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const Cont
         if (r->kind != ControlKind::Radio) continue;
         const QRect ink = InkRect(window.Widget(r->id));
         bool framed = false;
-        for (const Control* g : shown)
-            if (auto* box = g->kind == ControlKind::GroupBox ? qobject_cast<GroupFrame*>(window.Widget(g->id)) : nullptr)
-                framed = framed || box->FrameRect().translated(box->pos()).contains(ink);
+        for (const Control* g : shown) {
+            auto* box = qobject_cast<GroupFrame*>(window.Widget(g->id));
+            if (box != nullptr) framed = framed || box->FrameRect().translated(box->pos()).contains(ink);
+        }
         if (!framed) problems.push_back(Name(*r) + " is not inside its group box");
     }
     // Nothing else draws over anything else; the tab strip is a backdrop that holds the pages.
@@ -154,6 +155,13 @@ inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const Cont
         }
     }
     return problems;
+}
+
+// The findings as one text, a line each ("" when the page is fine).
+inline std::string LayoutReport(ConsoleWindow& window, const ControlTable& table) {
+    std::string all;
+    for (const std::string& p : LayoutProblems(window, table)) all += "  " + p + "\n";
+    return all;
 }
 
 }  // namespace kalvor::guitest

@@ -25,9 +25,7 @@ namespace {
 
 // Checks that the page is readable, then saves the window as it is and checks what was saved.
 void CheckAndSave(Console& c, const char* file) {
-    std::string problems;
-    for (const std::string& p : LayoutProblems(c.window(), c.table())) problems += "  " + p + "\n";
-    EXPECT_TRUE(problems.empty()) << file << ":\n" << problems;
+    EXPECT_EQ(LayoutReport(c.window(), c.table()), "") << file;
 
     static QTemporaryDir temp;
     const QByteArray env = qgetenv("KALVOR_PICTURES_DIR");

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "gui_support.h"
@@ -28,7 +27,7 @@ int FocusedId(Console& c) {
     return 0;
 }
 
-// Presses `key` as often as there are controls and returns where the focus went each time.
+// Presses Tab (with `modifiers`) `steps` times and returns where the focus went each time.
 std::vector<int> Walk(Console& c, Qt::KeyboardModifiers modifiers, size_t steps) {
     std::vector<int> seen;
     for (size_t i = 0; i < steps; ++i) {

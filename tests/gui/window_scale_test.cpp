@@ -17,22 +17,6 @@ using namespace kalvor::guitest;
 
 namespace {
 
-std::string Joined(const std::vector<std::string>& problems) {
-    std::string all;
-    for (const std::string& p : problems) all += "  " + p + "\n";
-    return all;
-}
-
-// The application's font for the time of a test.
-class AppFont {
-public:
-    explicit AppFont(const QFont& font) : m_saved(QApplication::font()) { QApplication::setFont(font); }
-    ~AppFont() { QApplication::setFont(m_saved); }
-
-private:
-    QFont m_saved;
-};
-
 QFont DejaVu(int pixels) {
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPixelSize(pixels);
@@ -80,7 +64,7 @@ TEST(WindowScale, EveryPageAtTwiceTheSize) {
         c.ClickTab(page);
         ASSERT_EQ(c.dlg().CurrentPage(), page);
         QApplication::processEvents();
-        EXPECT_EQ(Joined(LayoutProblems(c.window(), c.table())), "");
+        EXPECT_EQ(LayoutReport(c.window(), c.table()), "");
         // Every control where its table rectangle says, at twice the size.
         for (const Control& k : c.table().All()) {
             if (k.kind == ControlKind::TabStrip || !k.visible) continue;
@@ -95,7 +79,11 @@ TEST(WindowScale, EveryPageAtTwiceTheSize) {
 
 TEST(WindowScale, AWindowTooBigForItsScreenIsMadeToFit) {
     // A desktop font four times the usual would make the window about 1900 x 2400 pixels.
-    AppFont big(DejaVu(48));
+    struct Restore {
+        QFont font;
+        ~Restore() { QApplication::setFont(font); }
+    } restore{QApplication::font()};
+    QApplication::setFont(DejaVu(48));
     Console c;
     ASSERT_TRUE(c.prepared) << c.prepareError;
     ASSERT_TRUE(WaitFor([&] { return c.window().isVisible(); }));
@@ -104,14 +92,14 @@ TEST(WindowScale, AWindowTooBigForItsScreenIsMadeToFit) {
         << c.window().width() << "x" << c.window().height() << " on " << avail.width() << "x" << avail.height();
     EXPECT_GT(c.window().Scale().Y(), 0.5);
     c.ClickTab(1);
-    EXPECT_EQ(Joined(LayoutProblems(c.window(), c.table())), "");
+    EXPECT_EQ(LayoutReport(c.window(), c.table()), "");
 }
 
 TEST(WindowScale, TheLayoutCheckSeesAControlOnAGroupFrame) {
     Console c;
     ASSERT_TRUE(c.prepared) << c.prepareError;
     c.ClickTab(2);  // "SETUP": three groups of radios
-    ASSERT_EQ(Joined(LayoutProblems(c.window(), c.table())), "");
+    ASSERT_EQ(LayoutReport(c.window(), c.table()), "");
     auto* parity = qobject_cast<GroupFrame*>(c.widget(1011));
     ASSERT_NE(parity, nullptr);
     const Rect none = c.table().Find(1012)->rect;
@@ -128,9 +116,9 @@ TEST(WindowScale, TheLayoutCheckSeesAControlOnAGroupFrame) {
     };
     for (const Case& k : cases) {
         c.table().Move(1012, k.moved);
-        const std::string found = Joined(LayoutProblems(c.window(), c.table()));
+        const std::string found = LayoutReport(c.window(), c.table());
         EXPECT_NE(found.find(k.finding), std::string::npos) << found;
     }
     c.table().Move(1012, none);
-    EXPECT_EQ(Joined(LayoutProblems(c.window(), c.table())), "");
+    EXPECT_EQ(LayoutReport(c.window(), c.table()), "");
 }

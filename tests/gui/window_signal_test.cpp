@@ -1,10 +1,11 @@
 // SIGTERM and SIGINT in the middle of a dispense run close the window as its close box does:
 // the dialog ends through OnClose, the results file holds what was run, and the exit status is
-// 128 + the signal.
+// 128 + the signal. A message box open at that moment is closed first.
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -58,4 +59,19 @@ TEST(WindowSignals, TermAndIntCloseTheWindowMidRun) {
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 3) << rows;  // a header and the cycles run
         EXPECT_EQ(rows.back(), '\n');
     }
+}
+
+TEST(WindowSignals, ABoxOpenAtTheSignalIsClosedFirst) {
+    Console c;  // no port: "OK" on "SETUP" fails with a box
+    ASSERT_TRUE(c.prepared) << c.prepareError;
+    c.boxes.keepOpen = [] { return true; };
+    SignalCloser closer([&](int) { c.window().close(); });
+    c.ClickTab(2);
+    // The box's own loop runs the timer: the signal comes while the box is open.
+    QTimer::singleShot(200, [] { ::raise(SIGTERM); });
+    c.Click(1020);  // returns when the box has been closed
+    ASSERT_TRUE(WaitFor([&] { return c.dlg().Ended(); }));
+    EXPECT_EQ(closer.ExitStatus(0), 128 + SIGTERM);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(c.window().isVisible());
 }
