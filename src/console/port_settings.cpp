@@ -51,6 +51,8 @@ void CConsoleDlg::OpenPortFromProfile() {
         m_bPortOpen = 0;
     }
     const std::string value = m_profile.GetString("KALVOR", "PORT");
+    if (!m_profile.LastError().empty())
+        AppendMessage("The remembered port was not read: " + m_profile.LastError() + "\r\n");
     const char c = value.empty() ? '\0' : value[0];
     m_nPort = static_cast<uint16_t>(static_cast<unsigned char>(c) - '0');
 
@@ -94,7 +96,14 @@ void CConsoleDlg::ApplyPortSettings() {
     }
     m_bPortOpen = 1;
     PortOpened();
-    m_profile.WriteInt("KALVOR", "PORT", m_nPort);
+    if (!m_profile.WriteInt("KALVOR", "PORT", m_nPort)) {
+        // The port is open, but the next start will not find it: say so, and why.
+        UpdateData(true);
+        std::string line = !m_strMessage.empty() && m_strMessage.back() != '\n' ? "\r\n" : "";
+        line += "COM" + std::to_string(m_nPort) + " was not remembered: ";
+        line += m_profile.LastError().empty() ? "the profile cannot be written" : m_profile.LastError();
+        AppendMessage(line + "\r\n");
+    }
 }
 
 bool CConsoleDlg::ReopenLostPort(int port) {

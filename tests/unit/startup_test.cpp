@@ -170,12 +170,10 @@ TEST(PortSettings, PortThatCannotBeOpened) {
     EXPECT_FALSE(c.dlg->PortOpen());
     EXPECT_EQ(c.profile.writes, 0);
     EXPECT_EQ(c.profile.values.count("KALVOR/PORT"), 0u);
-    // One line naming the port, its device and the reason.
+    // One line naming the port, its device (once) and the reason.
     ASSERT_GT(c.Message().size(), message.size());
     const std::string added = c.Message().substr(message.size());
-    for (const std::string& part : {std::string("COM4"), c.channel->ResolvePort(4), c.channel->error})
-        EXPECT_NE(added.find(part), std::string::npos) << added;
-    EXPECT_EQ(added.substr(added.size() - 2), "\r\n");
+    EXPECT_EQ(added, "COM4 (" + c.channel->ResolvePort(4) + "): No such file or directory\r\n");
 
     // With no port open, "OK" on another port opens it without closing anything.
     c.Do("click 1007; click 1020");
