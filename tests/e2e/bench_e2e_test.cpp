@@ -50,7 +50,6 @@ TEST(Bench, PortOptionStartsOnItsComAndLeavesTheProfileAlone) {
     } cases[] = {
         {sim.path, "1003: Com Port 1 is opened\n", "1006: 1\n1008: 0\n"},
         {"COM3=" + sim.path, "1003: Com Port 3 is opened\n", "1006: 0\n1008: 1\n"},
-        {"com3=" + sim.path, "1003: Com Port 3 is opened\n", "1006: 0\n1008: 1\n"},
     };
     for (const auto& c : cases) {
         ConsoleProcess console(bench.env + " KALVOR_COM1=/nonexistent KALVOR_COM3=/nonexistent",

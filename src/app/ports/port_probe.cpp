@@ -96,8 +96,9 @@ PortState ProbePort(const std::string& path) {
         s.detail = "not a character device";
         return s;
     }
-    const std::string permissionHint = "needs group " + GroupName(st.st_gid) +
-                                       " (sudo adduser $USER " + GroupName(st.st_gid) + ", then log in again)";
+    const std::string group = GroupName(st.st_gid);
+    const std::string permissionHint =
+        "needs group " + group + " (as root: adduser USERNAME " + group + ", then log in again)";
     if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
         s.kind = PortState::Kind::NotPermitted;
         s.detail = permissionHint;
