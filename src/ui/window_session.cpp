@@ -1,5 +1,6 @@
 #include "ui/window_session.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -51,6 +52,15 @@ bool WindowSession::Prepare(std::string& error) {
     m_window->SetTraceToggle([this] { return ToggleTrace(); });
     if (m_fileTracer) m_window->ShowFootnote("Trace: " + m_tracePath);
     m_host->SetBoxParent(m_window.get());
+    // The live run chart: a window of its own, fed by the run events; Ctrl+G or the window's
+    // context menu opens it.
+    m_runChart = std::make_unique<RunChartWindow>();
+    m_dlg->Events().Add(m_runChart.get());
+    auto* chartAction = new QAction(QStringLiteral("Run chart"), m_window.get());
+    chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    QObject::connect(chartAction, &QAction::triggered, m_runChart.get(), &RunChartWindow::Toggle);
+    m_window->addAction(chartAction);
+    m_window->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_host->SetEndHandler([this](int) { m_window->close(); });
     return true;
 }
@@ -105,6 +115,10 @@ void WindowSession::Close() {
     if (m_host) {
         m_host->SetEndHandler(nullptr);
         m_host->Shutdown();  // readers still handing over are released from here on
+    }
+    if (m_runChart) {
+        if (m_dlg) m_dlg->Events().Remove(m_runChart.get());
+        m_runChart.reset();
     }
     m_window.reset();
     if (m_host) m_host->Attach(nullptr);
