@@ -87,7 +87,14 @@ ConsoleHarness::ConsoleHarness(uint8_t flags) : m_trace(std::getenv("KALVOR_FUZZ
     test::TestConsole& c = *m_console;
     if (flags & kNoEvents) c.channel->initEventsResult = 0;
     if (flags & kPort1Fails) c.channel->failingPorts.push_back(1);
-    if (flags & kRecordResults) c.dlg->RecordResults("/dev/null");
+    c.dlg->Events().Add(&m_tally);
+    if (flags & kRecordResults) {
+        m_recorder = std::make_unique<BurnInRecorder>();
+        std::string why;
+        if (!m_recorder->Open("/dev/null", why)) std::abort();
+        m_recorder->SetSummarySink([this](const std::string& line) { m_console->dlg->AppendMessage(line); });
+        c.dlg->Events().Add(m_recorder.get());
+    }
     c.host.onBox = [this](const test::Box&) {
         if (m_boxBytes.empty()) return;
         const test::Bytes b = std::move(m_boxBytes);

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "burnin/burn_in_recorder.h"
+#include "burnin/session_tally.h"
+
 #include "support/test_host.h"
 
 namespace zeda {
@@ -107,6 +110,9 @@ private:
     void Trace(const char* op);
 
     bool m_trace = false;  // KALVOR_FUZZ_TRACE set: one line per operation on standard error
+    // What listens to the console's run events in a session (results written to /dev/null).
+    std::unique_ptr<BurnInRecorder> m_recorder;
+    SessionTally m_tally;
     std::unique_ptr<test::TestConsole> m_console;
     std::unique_ptr<zeda::Module> m_module;
     test::Bytes m_boxBytes;

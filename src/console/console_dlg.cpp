@@ -236,19 +236,43 @@ void CConsoleDlg::OnCommRxChar(const uint8_t* data, uint16_t length) {
 }
 
 void CConsoleDlg::OnCommLost() {
-    // The reader has ended and the channel is closed: say so instead of waiting for time-outs.
+    // The reader has ended and the channel is closed: say so instead of waiting for time-outs,
+    // and end what was under way at once, as "Cancel" would, so that nothing waits for an answer
+    // that cannot come.
     m_bPortOpen = 0;
+    AbortRun(CycleEnd::PortLost);
+    const RunTime now = Now();
+    const std::string device = m_comm->DevicePath();
+    m_events.Each([&](RunObserver& o) { o.OnPortLost(now, m_nPort, device); });
     Box("Communication port lost", "comm Error!", BoxIcon::Exclamation);
 }
 
-void CConsoleDlg::StopBox(const std::string& text, const char* caption) {
-    if (std::strcmp(caption, "ERROR CODE") == 0) ++m_moduleErrors;
-    Box(text, caption, BoxIcon::Stop);
+void CConsoleDlg::AbortRun(CycleEnd how) {
+    for (int id = TIMER_ACK; id <= TIMER_REPEAT; ++id) KillTimer(id);
+    m_link.state = LinkState::Idle;
+    m_link.busy = 0;
+    m_link.ackReplyCount = 0;
+    m_link.ackTimeoutCount = 0;
+    m_link.nakCount = 0;
+    m_nRepeat = 0;
+    if (m_cycleOutstanding) {
+        m_cycleOutstanding = false;
+        const RunTime now = Now();
+        m_events.Each([&](RunObserver& o) { o.OnCycleFailed(now, how); });
+    }
+    EndRun(how == CycleEnd::PortLost ? RunEnd::PortLost : RunEnd::Interrupted);
 }
 
+void CConsoleDlg::StopBox(const std::string& text, const char* caption) { Box(text, caption, BoxIcon::Stop); }
+
 void CConsoleDlg::Box(const std::string& text, const std::string& caption, BoxIcon icon) {
+    const RunTime now = Now();
+    const BoxKind kind = BoxKindOf(text, caption);
+    m_events.Each([&](RunObserver& o) { o.OnBox(now, text, caption, kind); });
     m_host.MessageBox(text, caption, icon);
 }
+
+RunTime CConsoleDlg::Now() { return {m_host.MonotonicUs(), m_host.WallClockUs()}; }
 
 // --- Link host -----------------------------------------------------------------------------
 
@@ -266,10 +290,7 @@ void CConsoleDlg::LinkWrite(const uint8_t* bytes, uint32_t length) { m_comm->Wri
 void CConsoleDlg::LinkSetTimer(int id, unsigned milliseconds) { SetTimer(id, milliseconds); }
 void CConsoleDlg::LinkKillTimer(int id) { KillTimer(id); }
 
-void CConsoleDlg::LinkErrorBox(const char* text) {
-    ++m_linkGiveUps;
-    ErrorBox(text);
-}
+void CConsoleDlg::LinkErrorBox(const char* text) { ErrorBox(text); }
 
 void CConsoleDlg::LinkFrameReceived(uint16_t length) {
     kalvor::OnFrameReceived(*this, m_link.rx, length);
@@ -293,7 +314,22 @@ void CConsoleDlg::LinkPostFrameRaw(uint16_t length) { m_host.PostMessage(kWmFram
 void CConsoleDlg::LinkRepeatTimer() { SendNextCycle(); }
 
 void CConsoleDlg::LinkAckReceived() {
-    if (m_cycleOutstanding && m_recorder) m_recorder->AckReceived(m_host.MonotonicMs());
+    if (!m_cycleOutstanding) return;
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnCycleAck(now); });
+}
+
+void CConsoleDlg::LinkNoted(Note note) {
+    const LinkEvent event = note == Note::Resent    ? LinkEvent::Resent
+                            : note == Note::NakSent ? LinkEvent::NakSent
+                                                    : LinkEvent::NakReceived;
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnLinkEvent(now, event); });
+}
+
+void CConsoleDlg::RejectNoticeSeen(uint8_t reason) {
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnRejectNotice(now, RejectReasonOf(reason), reason); });
 }
 
 void CConsoleDlg::LinkFailed(const char* how) {
@@ -307,28 +343,21 @@ void CConsoleDlg::LinkFailed(const char* how) {
         SetTimer(TIMER_RESPONSE, kResponseWaitMs);
         return;
     }
-    if (cutOff) how = "bad frames";
+    CycleEnd end = CycleEnd::BadFrames;
+    if (std::strcmp(how, "no ACK") == 0) end = CycleEnd::NoAck;
+    else if (std::strcmp(how, "no answer") == 0) end = CycleEnd::NoAnswer;
+    else if (std::strcmp(how, "replaced") == 0) end = CycleEnd::Replaced;
     m_cycleOutstanding = false;
-    if (m_recorder) m_recorder->Failed(m_host.MonotonicMs(), how);
-    EndRun();
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnCycleFailed(now, end); });
+    EndRun(end == CycleEnd::Replaced ? RunEnd::Replaced : RunEnd::LinkFailed);
 }
 
-bool CConsoleDlg::RecordResults(const std::string& path) {
-    m_recorder = std::make_unique<BurnInRecorder>(path);
-    if (m_recorder->Ok()) return true;
-    m_recorder.reset();
-    return false;
-}
-
-void CConsoleDlg::EndRun() {
+void CConsoleDlg::EndRun(RunEnd how) {
     if (!m_runActive) return;
     m_runActive = false;
-    if (!m_recorder) return;
-    UpdateData(true);
-    if (!m_strMessage.empty() && m_strMessage.back() != '\n') m_strMessage += "\r\n";
-    m_strMessage += m_recorder->Summary();
-    m_strMessage += "\r\n";
-    UpdateData(false);
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnRunEnded(now, how); });
 }
 
 }  // namespace kalvor

@@ -13,7 +13,6 @@
 #include "console/dialog_host.h"
 #include "console/profile.h"
 #include "console/run_events.h"
-#include "operations/burn_in_recorder.h"
 #include "protocol/decoders.h"
 #include "protocol/link.h"
 #include "serial/channel.h"
@@ -52,17 +51,18 @@ public:
     const Link& GetLink() const { return m_link; }
     int CurrentPage() const { return m_nCurrentPage; }
     bool PortOpen() const { return m_bPortOpen != 0; }
+    // The line as the port settings have it: COM number, baud rate, parity radio (0 None, 1 Even, 2 Odd).
+    int PortNumber() const { return m_nPort; }
+    int Baud() const { return m_nBaud; }
+    int ParityChoice() const { return m_nParity; }
     bool Ended() const { return m_ended; }
     // No command exchange outstanding and no dispense cycle pending.
     bool IsIdle() const;
-    // Counters of what went wrong, for an exit status: module error boxes and link give-ups.
-    int ModuleErrorCount() const { return m_moduleErrors; }
-    int LinkGiveUpCount() const { return m_linkGiveUps; }
     // A dispense run is under way: a cycle outstanding, or a pause with a cycle still due.
     bool RunActive() const { return m_cycleOutstanding || (RepeatArmed() && m_nRepeat > m_nExecuted); }
-    // Records every dispense cycle into a CSV file and adds a summary line per run to the
-    // Message pane. Returns false when the file cannot be written.
-    bool RecordResults(const std::string& path);
+    // Ends what is under way at once: the cycle in flight ends as `how` (port lost, interrupted),
+    // the run ends, every link timer stops and the link is idle, so nothing waits any more.
+    void AbortRun(CycleEnd how);
 
     // --- Data exchange and panes ----------------------------------------------------------
     void UpdateData(bool saveAndValidate);
@@ -95,6 +95,7 @@ public:
     void ReadRepeatCount();
     void SendDispenseFrame();
     void SendNextCycle();
+    void CycleWritten();
     void OnCancelRepeat();
 
     // --- Diagnostic and status commands (operations/diagnostic_commands.cpp) -------------------
@@ -151,7 +152,10 @@ private:
     void LinkRepeatTimer() override;
     void LinkAckReceived() override;
     void LinkFailed(const char* how) override;
-    void EndRun();
+    void LinkNoted(Note note) override;
+    void RejectNoticeSeen(uint8_t reason) override;
+    RunTime Now();
+    void EndRun(RunEnd how);
     bool RepeatArmed() const { return (m_armedTimers & (1u << TIMER_REPEAT)) != 0; }
 
     void SetTimer(int id, unsigned ms);
@@ -159,6 +163,7 @@ private:
     void Box(const std::string& text, const std::string& caption, BoxIcon icon);
     void ErrorBox(const std::string& text) { Box(text, "Error", BoxIcon::Stop); }
     void ReportOpenFailure(int port);
+    void PortOpened();
     void SendCalibrationFrame();
     void LogStoredFrame();
     void StampSendTime();
@@ -199,11 +204,9 @@ private:
     int m_nCurrentPage = 0;
     bool m_ended = false;
     unsigned m_armedTimers = 0;  // bit per timer id
-    int m_moduleErrors = 0;
-    int m_linkGiveUps = 0;
     bool m_runActive = false;
     bool m_cycleOutstanding = false;
-    std::unique_ptr<BurnInRecorder> m_recorder;
+    bool m_cancelRequested = false;  // "Cancel" pressed during the run
 
     // Panes and edit texts.
     std::string m_strMessage, m_strStatus;

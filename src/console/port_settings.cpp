@@ -27,6 +27,13 @@ void CConsoleDlg::ReportOpenFailure(int port) {
         line += " - the port is in use by another program";
     line += "\r\n";
     AppendMessage(line);
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnPortOpenFailed(now, port, m_comm->DevicePath(), m_comm->LastError()); });
+}
+
+void CConsoleDlg::PortOpened() {
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnPortOpened(now, m_nPort, m_comm->DevicePath()); });
 }
 
 void CConsoleDlg::OpenPortFromProfile() {
@@ -59,6 +66,7 @@ void CConsoleDlg::OpenPortFromProfile() {
     if (m_comm->OpenPort(m_nPort, m_nBaud, 8, kOneStopBit, WireParity(m_nParity))) {
         AppendMessage("Com Port " + std::to_string(m_nPort) + " is opened");
         m_bPortOpen = 1;
+        PortOpened();
     } else {
         ReportOpenFailure(m_nPort);
         ErrorBox("Can't open comport. init");
@@ -80,6 +88,7 @@ void CConsoleDlg::ApplyPortSettings() {
         return;
     }
     m_bPortOpen = 1;
+    PortOpened();
     m_profile.WriteInt("KALVOR", "PORT", m_nPort);
 }
 

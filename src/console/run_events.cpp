@@ -34,6 +34,23 @@ const char* RunEndName(RunEnd how) {
     return "?";
 }
 
+BoxKind BoxKindOf(const std::string& text, const std::string& caption) {
+    if (caption == "ERROR CODE") return BoxKind::ModuleError;
+    if (caption == "WORNING") return BoxKind::Warning;
+    if (caption == "comm Error!") return BoxKind::PortLost;
+    if (caption != "Error") return BoxKind::Other;
+    static const char* const kLink[] = {"TimeOut : Receive Ack", "Can't Receive Ack", "TimeOut : receive response",
+                                        "Error Receive Frame"};
+    for (const char* t : kLink)
+        if (text == t) return BoxKind::LinkGiveUp;
+    static const char* const kOpen[] = {"Can't open comport. init", "Can't open comport.", "Can't open comm port",
+                                        "You have to open Comm Port"};
+    for (const char* t : kOpen)
+        if (text == t) return BoxKind::OpenFailed;
+    // Every other "Error" box refuses a request of the dispense, port or calibration pages.
+    return BoxKind::Refused;
+}
+
 RejectReason RejectReasonOf(uint8_t reasonByte) {
     // The same reading as the reject marks: '0' and '3' "Length", '<' "Double", '=' and '>' "Nearing".
     switch (reasonByte) {
@@ -46,11 +63,13 @@ RejectReason RejectReasonOf(uint8_t reasonByte) {
     }
 }
 
-int64_t DialogHost::WallClockUs() {
+int64_t WallClockNowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+
+int64_t DialogHost::WallClockUs() { return WallClockNowUs(); }
 
 void RunEvents::Add(RunObserver* observer) {
     if (observer && std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())

@@ -14,6 +14,9 @@
 
 namespace kalvor {
 
+// The wall clock now, microseconds since 1970-01-01 UTC.
+int64_t WallClockNowUs();
+
 // When something happened: the host's monotonic clock in microseconds and the wall clock
 // (microseconds since 1970-01-01 UTC).
 struct RunTime {
@@ -56,6 +59,9 @@ enum class BoxKind : uint8_t {
     Warning,      // "WORNING"
     Other,
 };
+
+// The kind of a box from its text and caption.
+BoxKind BoxKindOf(const std::string& text, const std::string& caption);
 
 // What the link did within an exchange.
 enum class LinkEvent : uint8_t {

@@ -15,6 +15,40 @@ int Pair(const uint8_t* f, int p) { return Digit(f[p]) * 10 + Digit(f[p + 1]); }
 
 std::string Decimal(unsigned v) { return std::to_string(v); }
 
+// The record of a dispense answer, for what listens to the run: the same counts the totals take,
+// split by cassette.
+CycleAnswer DispenseAnswerOf(const uint8_t* f, uint16_t length) {
+    CycleAnswer a;
+    const uint8_t command = f[3];
+    if (length == 14) {
+        a.resultCode = f[8];
+        const int dispensed = Pair(f, 6), rejected = Pair(f, 10);
+        if (command == cmd::DispenseLower) a.lowerDispensed = dispensed, a.lowerRejected = rejected;
+        else a.upperDispensed = dispensed, a.upperRejected = rejected;
+        a.dispensed = dispensed;
+        a.rejected = rejected;
+    } else if (length == 21) {
+        a.resultCode = f[12];
+        a.upperDispensed = Pair(f, 6);
+        a.lowerDispensed = Pair(f, 10);
+        a.upperRejected = Pair(f, 15);
+        a.lowerRejected = Pair(f, 17);
+        a.dispensed = a.upperDispensed + a.lowerDispensed;
+        a.rejected = a.upperRejected + a.lowerRejected;
+    }
+    if (length == 14 || length == 21) {
+        a.moduleError = a.resultCode != '1';
+        a.resultText = a.moduleError ? ErrorCodeText(a.resultCode) : "OK";
+    }
+    if (command == cmd::DispenseUpper) a.upperEmpty = static_cast<char>(f[9]);
+    if (command == cmd::DispenseLower) a.lowerEmpty = static_cast<char>(f[9]);
+    if (command == cmd::DispenseBoth) {
+        a.upperEmpty = static_cast<char>(f[13]);
+        a.lowerEmpty = static_cast<char>(f[14]);
+    }
+    return a;
+}
+
 }  // namespace
 
 void CConsoleDlg::OnOkOrDispense() {
@@ -45,9 +79,11 @@ void CConsoleDlg::StartDispense() {
     m_bDouble = m_bNearing = m_bLength = 0;
     UpdateData(false);
     m_nRejectedTotal = 0;
-    EndRun();  // a run still pausing is replaced by this one
+    EndRun(RunEnd::Replaced);  // a run still pausing is replaced by this one
     m_runActive = true;
-    if (m_recorder) m_recorder->RunStarted();
+    m_cancelRequested = false;
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnRunStarted(now, m_nRepeat); });
     SendDispenseFrame();
     SetTimer(TIMER_ACK, kAckWaitShortMs);
     KillTimer(TIMER_REPEAT);
@@ -126,9 +162,7 @@ void CConsoleDlg::SendDispenseFrame() {
     LinkWrite(m_link.frame.bytes, m_link.frame.length);
     StampSendTime();
     m_cycleOutstanding = true;
-    if (m_recorder)
-        m_recorder->CycleWritten(m_sendStampMs, static_cast<char>(m_link.frame.bytes[3]), m_upperDigits,
-                                 m_lowerDigits);
+    CycleWritten();
     m_link.state = LinkState::AwaitAck;
     m_link.busy = 1;
     UpdateData(true);
@@ -140,7 +174,7 @@ void CConsoleDlg::SendDispenseFrame() {
 
 void CConsoleDlg::SendNextCycle() {
     if (m_nRepeat <= m_nExecuted) {
-        EndRun();
+        EndRun(m_cancelRequested ? RunEnd::Cancelled : RunEnd::Completed);
         return;
     }
     StampSendTime();
@@ -149,16 +183,29 @@ void CConsoleDlg::SendNextCycle() {
     // instead of a cycle, and its answer goes to its own decoder, which arms no further cycle.
     const uint8_t command = m_link.frame.bytes[3];
     if (command != cmd::DispenseUpper && command != cmd::DispenseLower && command != cmd::DispenseBoth) {
-        EndRun();
+        EndRun(RunEnd::Replaced);
         return;
     }
     m_cycleOutstanding = true;
     m_runActive = true;  // the run goes on, even after a cycle whose answer came late
-    if (m_recorder)
-        m_recorder->CycleWritten(m_sendStampMs, static_cast<char>(command), m_upperDigits, m_lowerDigits);
+    CycleWritten();
 }
 
-void CConsoleDlg::OnCancelRepeat() { m_nRepeat = 0; }
+void CConsoleDlg::CycleWritten() {
+    CycleRequest r;
+    r.command = static_cast<char>(m_link.frame.bytes[3]);
+    if (r.command != cmd::DispenseLower) r.upper[0] = m_upperDigits[0], r.upper[1] = m_upperDigits[1];
+    if (r.command != cmd::DispenseUpper) r.lower[0] = m_lowerDigits[0], r.lower[1] = m_lowerDigits[1];
+    r.repeat = m_nRepeat;
+    r.index = static_cast<unsigned>(m_nExecuted) + 1;
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnCycleWritten(now, r); });
+}
+
+void CConsoleDlg::OnCancelRepeat() {
+    m_nRepeat = 0;
+    if (m_runActive) m_cancelRequested = true;
+}
 
 void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
     const uint8_t* f = m_link.rx;
@@ -168,6 +215,13 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
     UpdateData(true);
     const bool timed = m_bRspTime != 0;
     const int64_t answerMs = timed ? m_host.MonotonicMs() : 0;
+    // The cycle's end is told before any box about it.
+    if (m_cycleOutstanding) {
+        m_cycleOutstanding = false;
+        const CycleAnswer answer = DispenseAnswerOf(f, length);
+        const RunTime now = Now();
+        m_events.Each([&](RunObserver& o) { o.OnCycleAnswered(now, answer); });
+    }
 
     auto empty = [](int& box, uint8_t indicator) {
         if (indicator == '1') box = 1;
@@ -229,29 +283,10 @@ void CConsoleDlg::DecodeDispenseReply(uint16_t length) {
     m_strExecuted = Decimal(m_nExecuted);
     UpdateData(false);
 
-    if (m_cycleOutstanding) {
-        m_cycleOutstanding = false;
-        if (m_recorder) {
-            CycleAnswer a;
-            a.dispensed = static_cast<int>(dispensed);
-            a.rejected = static_cast<int>(rejected);
-            a.moduleError = dump;
-            if (length == 14 || length == 21) {
-                a.resultCode = length == 14 ? f[8] : f[12];
-                a.resultText = a.resultCode == '1' ? "OK" : ErrorCodeText(a.resultCode);
-            }
-            if (command == cmd::DispenseUpper || command == cmd::DispenseLower) {
-                (command == cmd::DispenseUpper ? a.upperEmpty : a.lowerEmpty) = static_cast<char>(f[9]);
-            } else if (command == cmd::DispenseBoth) {
-                a.upperEmpty = static_cast<char>(f[13]);
-                a.lowerEmpty = static_cast<char>(f[14]);
-            }
-            m_recorder->Answered(m_host.MonotonicMs(), a);
-        }
-    }
     // The run ends here unless a further cycle is due (the pause after the last answer sends
     // nothing, so the run is over already).
-    if ((!nextArmed && !RepeatArmed()) || m_nRepeat <= m_nExecuted) EndRun();
+    if ((!nextArmed && !RepeatArmed()) || m_nRepeat <= m_nExecuted)
+        EndRun(dump ? RunEnd::ModuleError : m_cancelRequested ? RunEnd::Cancelled : RunEnd::Completed);
 }
 
 }  // namespace kalvor

@@ -286,9 +286,11 @@ void OnFrameRaw(DecoderTarget& t, const uint8_t* raw, uint16_t n) {
     std::string& m = t.MessageText();
     for (uint16_t i = 0; i < n; ++i) AppendF(m, " %02x", raw[i]);
     // Bytes 1 and 2 of a shorter frame would be left over from an earlier one.
-    if (n >= 3 && raw[1] == cmd::Notice) MarkRejectReason(t, raw[2]);
+    const bool notice = n >= 3 && raw[1] == cmd::Notice;
+    if (notice) MarkRejectReason(t, raw[2]);
     m += "\r\n";
     t.Push();
+    if (notice) t.RejectNoticeSeen(raw[2]);
 }
 
 }  // namespace kalvor

@@ -23,6 +23,8 @@ public:
     virtual void StopBox(const std::string& text, const char* caption) = 0;
     // The dispense answers 'E', 'U', 'V'.
     virtual void DecodeDispenseReply(uint16_t length) = 0;
+    // A reject notice (01 9C reason) was shown, for recording; the marks are set already.
+    virtual void RejectNoticeSeen(uint8_t /*reason*/) {}
 };
 
 // Runs the decoder for the good frame of `length` bytes in `frame` (121 bytes, zeroed past what

@@ -16,7 +16,10 @@ void Link::SendStored(unsigned ackWaitMs) {
     m_host.LinkSetTimer(TIMER_ACK, ackWaitMs);
 }
 
-void Link::ResendLastFrame() { SendStored(kAckWaitMs); }
+void Link::ResendLastFrame() {
+    m_host.LinkNoted(LinkHost::Note::Resent);
+    SendStored(kAckWaitMs);
+}
 
 void Link::SendNextCycleFrame() { SendStored(kAckWaitShortMs); }
 
@@ -59,7 +62,10 @@ void Link::OnByte(uint8_t byte) {
             ackReplyCount = 0;
             ackTimeoutCount = 0;
             m_host.LinkAckReceived();
-        } else if (++ackReplyCount >= 4) {
+            break;
+        }
+        if (byte == NAK) m_host.LinkNoted(LinkHost::Note::NakReceived);
+        if (++ackReplyCount >= 4) {
             ackReplyCount = 0;
             busy = 0;
             m_host.LinkFailed("no ACK");
@@ -67,6 +73,7 @@ void Link::OnByte(uint8_t byte) {
             state = LinkState::Idle;
         } else {
             m_host.LinkSetTimer(TIMER_ACK, kAckWaitShortMs);
+            m_host.LinkNoted(LinkHost::Note::Resent);
             m_host.LinkWrite(frame.bytes, frame.length);
         }
         break;
@@ -121,6 +128,7 @@ void Link::CheckFrame() {
     }
     if (++nakCount < 3) {
         m_host.LinkSetTimer(TIMER_FRAME, kFrameWaitAfterNakMs);
+        m_host.LinkNoted(LinkHost::Note::NakSent);
         m_host.LinkWrite(kNakByte, 1);
     } else {
         nakCount = 0;

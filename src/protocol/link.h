@@ -43,6 +43,10 @@ public:
     // which may also be an unasked notice), told before any box.
     virtual void LinkAckReceived() {}
     virtual void LinkFailed(const char* /*how*/) {}
+    // For recording an exchange: the stored frame written again, a NAK sent for a bad BCC, a NAK
+    // received in place of the ACK.
+    enum class Note : uint8_t { Resent, NakSent, NakReceived };
+    virtual void LinkNoted(Note) {}
 };
 
 class Link {

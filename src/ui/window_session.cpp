@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
 #include <QThread>
 
 #include <ctime>
@@ -17,15 +19,9 @@ WindowSession::~WindowSession() { Close(); }
 
 bool WindowSession::Prepare(std::string& error) {
     if (m_options.simulate >= 0 && !m_module.Start(m_options.simulate, error)) return false;
-    if (!m_options.traceFile.empty()) {
-        m_traceFile.open(m_options.traceFile, std::ios::trunc);
-        if (!m_traceFile) {
-            error = "cannot write the trace file " + m_options.traceFile;
-            return false;
-        }
-    }
+    m_outputs = std::make_unique<SessionOutputs>([this](const std::string& message) { ReportWriteFailure(message); });
+    if (!m_outputs->Open(m_options, error)) return false;
     if (m_options.trace && m_options.traceFile.empty()) m_lineTracer = std::make_unique<HeadlessHost>(std::cout);
-    if (m_options.trace && !m_options.traceFile.empty()) m_fileTracer = std::make_unique<TraceFile>(m_traceFile);
 
     if (m_profile == nullptr) {
         m_iniProfile = std::make_unique<IniProfile>(IniProfile::DefaultPath());
@@ -43,14 +39,13 @@ bool WindowSession::Prepare(std::string& error) {
     m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
     m_host->Attach(m_dlg.get());
     m_tracePath = m_options.traceFile;
-    ApplyTrace();
-    if (!m_options.results.empty() && !m_dlg->RecordResults(m_options.results)) {
-        error = "cannot write the results file " + m_options.results;
-        return false;
-    }
+    if (HeadlessHost* tracer = m_lineTracer.get())
+        m_dlg->Comm().SetTrace(
+            [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
+    m_outputs->Attach(*m_dlg);
     m_window = std::make_unique<ConsoleWindow>(*m_dlg);
     m_window->SetTraceToggle([this] { return ToggleTrace(); });
-    if (m_fileTracer) m_window->ShowFootnote("Trace: " + m_tracePath);
+    if (m_outputs->Tracing()) m_window->ShowFootnote("Trace: " + m_tracePath);
     m_host->SetBoxParent(m_window.get());
     // The live run chart: a window of its own, fed by the run events; Ctrl+G or the window's
     // context menu opens it.
@@ -65,22 +60,21 @@ bool WindowSession::Prepare(std::string& error) {
     return true;
 }
 
-void WindowSession::ApplyTrace() {
-    if (TraceFile* tracer = m_fileTracer.get()) {
-        m_dlg->Comm().SetTrace([tracer](bool tx, const uint8_t* data, size_t length) { tracer->Line(tx, data, length); });
-    } else if (HeadlessHost* tracer = m_lineTracer.get()) {
-        m_dlg->Comm().SetTrace(
-            [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
-    } else {
-        m_dlg->Comm().SetTrace(nullptr);
-    }
+void WindowSession::ReportWriteFailure(const std::string& message) {
+    // Told once per file, after the write that failed has returned (it may come from inside a
+    // handler): a box over the window, and on standard error.
+    std::cerr << "kalvor-tp: " << message << std::endl;
+    QTimer::singleShot(0, m_window.get(), [this, message] {
+        if (m_window) QMessageBox::warning(m_window.get(), "kalvor-tp", QString::fromStdString(message));
+    });
 }
 
 std::string WindowSession::ToggleTrace() {
-    if (m_fileTracer) {
-        m_fileTracer.reset();
-        m_traceFile.close();
-        ApplyTrace();
+    if (m_outputs->Tracing()) {
+        m_outputs->StopTrace();
+        if (HeadlessHost* tracer = m_lineTracer.get())
+            m_dlg->Comm().SetTrace(
+                [tracer](bool tx, const uint8_t* data, size_t length) { tracer->TraceLine(tx, data, length); });
         return "";
     }
     if (m_tracePath.empty()) {
@@ -92,15 +86,8 @@ std::string WindowSession::ToggleTrace() {
         m_tracePath = name;
     }
     // A trace started again goes on at the end of its file.
-    if (m_traceFile.is_open()) m_traceFile.close();
-    m_traceFile.clear();
-    m_traceFile.open(m_tracePath, std::ios::app);
-    if (!m_traceFile) {
-        m_traceFile.clear();
-        return "Trace: cannot write " + m_tracePath;
-    }
-    m_fileTracer = std::make_unique<TraceFile>(m_traceFile);
-    ApplyTrace();
+    std::string why;
+    if (!m_outputs->StartTrace(m_tracePath, true, why)) return "Trace: " + why;
     return "Trace: " + m_tracePath;
 }
 
@@ -116,6 +103,7 @@ void WindowSession::Close() {
         m_host->SetEndHandler(nullptr);
         m_host->Shutdown();  // readers still handing over are released from here on
     }
+    if (m_outputs) m_outputs->Detach();
     if (m_runChart) {
         if (m_dlg) m_dlg->Events().Remove(m_runChart.get());
         m_runChart.reset();

@@ -4,14 +4,13 @@
 // what the operator gets.
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_host.h"
 #include "app/headless/simulated_module.h"
-#include "app/headless/trace_file.h"
+#include "app/headless/session_outputs.h"
 #include "console/console_dlg.h"
 #include "console/profile.h"
 #include "ui/console_window.h"
@@ -55,11 +54,10 @@ public:
 private:
     AppOptions m_options;
     SimulatedModule m_module;
-    std::ofstream m_traceFile;
     std::unique_ptr<HeadlessHost> m_lineTracer;  // --trace: the short lines on standard output
-    std::unique_ptr<TraceFile> m_fileTracer;     // --trace FILE: the timed, decoded lines
+    std::unique_ptr<SessionOutputs> m_outputs;   // --results, --trace FILE, Ctrl+T
     std::string m_tracePath;
-    void ApplyTrace();
+    void ReportWriteFailure(const std::string& message);
     std::unique_ptr<IniProfile> m_iniProfile;
     std::unique_ptr<SimulationProfile> m_simProfile;
     Profile* m_profile = nullptr;

@@ -4,7 +4,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <vector>
 
@@ -66,19 +68,39 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     const auto rows = ReadCsv(results);
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows[0][0], "run");
-    EXPECT_EQ(rows[0].back(), "ended");
-    unsigned answered = 0, errors = 0, dispensed = 0, rejected = 0;
+    EXPECT_EQ(rows[0][13], "ended");
+    auto column = [&](const char* name) {
+        const auto at = std::find(rows[0].begin(), rows[0].end(), name);
+        EXPECT_NE(at, rows[0].end()) << name;
+        return static_cast<size_t>(at - rows[0].begin());
+    };
+    const size_t wall = column("wall_time"), toAnswer = column("write_to_answer_ms"), resends = column("resends"),
+                 naksSent = column("naks_sent"), naksReceived = column("naks_received"),
+                 upperDispensed = column("upper_dispensed"), lowerDispensed = column("lower_dispensed");
+    unsigned answered = 0, errors = 0, dispensed = 0, rejected = 0, resent = 0, sentNaks = 0, gotNaks = 0,
+             notices = 0;
+    const std::regex iso(R"(20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\dZ)");
     for (size_t i = 1; i < rows.size(); ++i) {
         ASSERT_EQ(rows[i].size(), rows[0].size()) << "row " << i;
         EXPECT_EQ(rows[i][2], "E");
         EXPECT_EQ(rows[i][3], "02");
-        const std::string& ended = rows[i].back();
+        const std::vector<std::string>& row = rows[i];
+        const std::string& ended = row[13];
+        EXPECT_TRUE(std::regex_match(row[wall], iso)) << row[wall];
+        resent += std::stoul(row[resends]);
+        sentNaks += std::stoul(row[naksSent]);
+        gotNaks += std::stoul(row[naksReceived]);
+        for (const char* n : {"notices_double", "notices_length", "notices_nearing", "notices_other"})
+            notices += std::stoul(row[column(n)]);
         if (ended == "answered" || ended == "module error") {
             ++answered;
-            dispensed += std::stoul(rows[i][5]);
-            rejected += std::stoul(rows[i][6]);
-            EXPECT_FALSE(rows[i][11].empty()) << "write to ACK time";
-            EXPECT_FALSE(rows[i][12].empty()) << "ACK to answer time";
+            dispensed += std::stoul(row[5]);
+            rejected += std::stoul(row[6]);
+            EXPECT_EQ(row[upperDispensed], row[5]);
+            EXPECT_EQ(row[lowerDispensed], "");
+            // Durations in ms with three decimals; write to answer is the sum of its two parts.
+            EXPECT_NEAR(std::stod(row[toAnswer]), std::stod(row[11]) + std::stod(row[12]), 0.0015) << i;
+            EXPECT_EQ(row[toAnswer].size() - row[toAnswer].find('.'), 4u) << row[toAnswer];
         }
         if (ended == "module error") {
             ++errors;
@@ -91,11 +113,23 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     EXPECT_EQ(errors, 1u);
     EXPECT_EQ(dispensed, c.notesDispensed);
     EXPECT_EQ(rejected, c.notesRejected);
+    // What the link repeated, counted per cycle, adds up to what the module saw.
+    EXPECT_EQ(rows.size() - 1 + resent, c.framesReceived);
+    EXPECT_EQ(sentNaks, c.naksReceived);
+    EXPECT_EQ(gotNaks, c.naksSent);
+    EXPECT_EQ(notices, c.noticesSent);
 
     // The trace: every command frame the module received was written; every line is timed.
     const auto lines = ReadLines(trace);
-    unsigned commandLines = 0, goodAnswers = 0, naks = 0;
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind("# kalvor-tp 1.02 protocol trace, started 20", 0), 0u) << lines[0];
+    unsigned commandLines = 0, goodAnswers = 0, naks = 0, portLines = 0;
     for (const std::string& l : lines) {
+        if (l[0] == '#') {
+            if (l.find(" opened, 9600 baud, parity None, 8 data bits, 1 stop bit, model ZEDA2000") != std::string::npos)
+                ++portLines;
+            continue;
+        }
         EXPECT_EQ(l.find(" +"), l.find(' ')) << l;
         if (l.find(" TX ") != std::string::npos && l.find("command E DISPENSE UPPER, BCC good") != std::string::npos)
             ++commandLines;
@@ -107,6 +141,7 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     EXPECT_EQ(commandLines, c.framesReceived);
     EXPECT_EQ(goodAnswers, c.responsesAcknowledged);
     EXPECT_EQ(naks, c.naksReceived);
+    EXPECT_EQ(portLines, 1u);
 
     // One summary line per run in the Message pane.
     EXPECT_EQ(CountLines(r.out, "1003:"), 1);

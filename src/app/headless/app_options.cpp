@@ -17,6 +17,9 @@ const char* UsageText() {
            "                      Message pane\n"
            "  --simulate [MODEL]  talk to a built-in simulated module on COM1 (MODEL zeda1000 or\n"
            "                      zeda2000, default zeda2000); the profile is left as it is\n"
+           "  --progress          headless: a progress line per dispense cycle on standard error\n"
+           "                      (on a terminal one line is redrawn in place without it)\n"
+           "  --quiet             headless: no progress line\n"
            "  --calibration       add the tabs \"Set Environmant\" and \"Notes Init\"\n"
            "  --help              show this help and exit\n"
            "  --version           show the version and exit\n"
@@ -43,8 +46,11 @@ const char* UsageText() {
            "  wait run [MS] | print message | print status | print ID | print visible |\n"
            "  print disabled | quit\n"
            "Every box prints 'BOX CAPTION: TEXT' and is closed with OK.\n"
-           "Exit status: 0 done; 1 script error; 2 bad options; 3 a module error code was shown;\n"
-           "4 the link gave up (no ACK, no answer, bad frames); 5 both 3 and 4.\n";
+           "Exit status: 0 all went well; 1 script error; 2 bad options; 3 a module error code was\n"
+           "shown; 4 the link gave up (no ACK, no answer, bad frames, a cut-off answer); 5 both 3\n"
+           "and 4; 6 the bench failed (the port could not be opened or was lost, a request was\n"
+           "refused, a results or trace file could not be written), over 3-5; 128+N ended by\n"
+           "signal N (SIGINT, SIGTERM, SIGHUP). A line on standard error tells what happened.\n";
 }
 
 std::string ParseOptions(int argc, char** argv, AppOptions& o) {
@@ -73,6 +79,10 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
             o.trace = true;
             o.traceFile = a.substr(8);
             if (o.traceFile.empty()) return "--trace= needs a file";
+        } else if (a == "--progress") {
+            o.progress = true;
+        } else if (a == "--quiet") {
+            o.quiet = true;
         } else if (a == "--calibration") {
             o.calibration = true;
         } else if (a == "--simulate" || a.rfind("--simulate=", 0) == 0) {

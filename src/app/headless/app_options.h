@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "burnin/exit_status.h"
+
 namespace kalvor {
 
 struct AppOptions {
@@ -15,21 +17,14 @@ struct AppOptions {
     std::string traceFile;   // --trace FILE: a timed, decoded protocol trace in FILE instead
     std::string results;     // --results FILE: one CSV row per dispense cycle
     bool calibration = false;
+    bool progress = false;   // --progress: a plain progress line per cycle on standard error
+    bool quiet = false;      // --quiet: no progress line
     int simulate = -1;       // --simulate [zeda1000|zeda2000]: -1 off, 0 ZEDA1000, 1 ZEDA2000
     std::vector<std::string> passThrough;  // arguments for the window toolkit
 };
 
 constexpr const char* kProgramVersion = "1.02";
 
-// Exit status of the headless host.
-enum : int {
-    kExitOk = 0,
-    kExitScriptError = 1,
-    kExitBadOptions = 2,
-    kExitModuleError = 3,    // a module error code was shown
-    kExitLinkGiveUp = 4,     // the link gave up (no ACK, no answer, bad frames)
-    kExitBoth = 5,           // both of the above
-};
 
 // Returns an empty string on success, else the complaint for a bad option.
 std::string ParseOptions(int argc, char** argv, AppOptions& options);

@@ -79,6 +79,12 @@ void HeadlessHost::HandOver(std::function<void()> work) {
     }
 }
 
+void HeadlessHost::Interrupt(int signal) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_interrupt.load() == 0) m_interrupt = signal;
+    m_wake.notify_all();
+}
+
 void HeadlessHost::Shutdown() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_shutdown = true;
@@ -137,27 +143,27 @@ bool HeadlessHost::ServeOne(int64_t waitUntilMs) {
     if (until > now) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_wake.wait_for(lock, std::chrono::milliseconds(until - now),
-                        [&] { return !m_handOvers.empty(); });
+                        [&] { return !m_handOvers.empty() || m_interrupt.load() != 0; });
     }
     return false;
 }
 
 void HeadlessHost::Pump() {
     const int64_t now = NowMs();
-    while (!m_ended && ServeOne(now)) {
+    while (!m_ended && !Interrupted() && ServeOne(now)) {
     }
 }
 
 void HeadlessHost::RunFor(int64_t ms) {
     const int64_t end = NowMs() + ms;
-    while (!m_ended && NowMs() < end) ServeOne(end);
+    while (!m_ended && !Interrupted() && NowMs() < end) ServeOne(end);
     Pump();
 }
 
 bool HeadlessHost::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
     const int64_t end = NowMs() + limitMs;
     Pump();
-    while (!m_ended) {
+    while (!m_ended && !Interrupted()) {
         if (done()) return true;
         if (NowMs() >= end) return false;
         // Wake at least every 20 ms to look at the condition again.

@@ -3,6 +3,7 @@
 // once, and the channel's reader threads hand their chunks over through a queue.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,9 @@ public:
     void Pump();
 
     bool Ended() const { return m_ended; }
+    // From any thread (the signal watcher): the session is to end; every wait returns at once.
+    void Interrupt(int signal);
+    int Interrupted() const { return m_interrupt.load(); }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 
@@ -79,6 +83,7 @@ private:
     std::deque<HandOverItem*> m_handOvers;
     bool m_shutdown = false;
     bool m_ended = false;
+    std::atomic<int> m_interrupt{0};
 };
 
 }  // namespace kalvor

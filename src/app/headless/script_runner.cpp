@@ -36,6 +36,7 @@ std::string Rest(const std::string& line, size_t pos) {
 }  // namespace
 
 bool ScriptRunner::Fail(int lineNumber, const std::string& why) {
+    if (m_host.Interrupted()) return false;  // the session is ending: nothing more to say
     m_err << "script error at line " << lineNumber << ": " << why << std::endl;
     return false;
 }
@@ -44,10 +45,11 @@ int ScriptRunner::Run(std::istream& script) {
     std::string line;
     int number = 0;
     bool quit = false;
-    while (!quit && !m_host.Ended() && std::getline(script, line)) {
+    while (!quit && !m_host.Ended() && !m_host.Interrupted() && std::getline(script, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!Execute(line, number, quit)) return 1;
+        // A wait cut short by a signal is no fault of the script.
+        if (!Execute(line, number, quit)) return m_host.Interrupted() ? 0 : 1;
     }
     return 0;
 }

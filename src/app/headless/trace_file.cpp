@@ -3,6 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/headless/app_options.h"
+#include "burnin/burn_in_recorder.h"
+#include "console/run_events.h"
 #include "protocol/frame.h"
 
 namespace kalvor {
@@ -59,7 +62,16 @@ const char* CommandName(uint8_t c) {
     }
 }
 
-TraceFile::TraceFile(std::ostream& out) : m_out(out), m_startUs(NowUs()), m_lastUs(m_startUs) {}
+TraceFile::TraceFile(OutputFile& out) : m_out(out), m_startUs(NowUs()), m_lastUs(m_startUs) {}
+
+void TraceFile::Header(int64_t wallUs, const std::string& portLine) {
+    std::string head = "# kalvor-tp " + std::string(kProgramVersion) + " protocol trace, started " + IsoUtc(wallUs) +
+                       "\n# times: ms since the start, +ms since the line before (monotonic clock)\n";
+    if (!portLine.empty()) head += "# " + portLine + "\n";
+    m_out.Write(head);
+}
+
+void TraceFile::Note(const std::string& text) { m_out.Write("# " + text + "\n"); }
 
 std::string TraceFile::DescribeTx(const uint8_t* d, size_t n) const {
     if (n == 1 && d[0] == ACK) return "ACK";
@@ -101,6 +113,13 @@ std::string TraceFile::DescribeRx(const uint8_t* d, size_t n) {
             continue;
         }
         if (m_length < sizeof m_frame) m_frame[m_length++] = b;
+        if (m_length == 3 && m_frame[1] == cmd::Notice && b != STX) {
+            // 01 9C reason: the module's three-byte reject notice, complete as it stands.
+            static const char* const kWhy[] = {"double", "length", "nearing", "other"};
+            add("reject notice " + Code(b) + " (" + kWhy[static_cast<int>(RejectReasonOf(b))] + ")");
+            m_inFrame = false;
+            continue;
+        }
         if (m_awaitBcc) {
             const bool good = Bcc(m_frame, m_length) == 0;
             std::string what = m_frame[1] == cmd::Notice ? "notice " : "answer ";
@@ -134,8 +153,7 @@ void TraceFile::Line(bool tx, const uint8_t* data, size_t length) {
     }
     const std::string what = tx ? DescribeTx(data, length) : DescribeRx(data, length);
     if (!what.empty()) line += " | " + what;
-    m_out << line << '\n';
-    m_out.flush();
+    m_out.Write(line + "\n");
 }
 
 }  // namespace kalvor

@@ -4,12 +4,15 @@
 //
 //   12.345 +0.321 TX 04 50 02 46 03 13 | command F STATUS, BCC good
 //   14.002 +1.657 RX 06 01 50 02 46 30 00 41 02 03 15 | ACK; answer F STATUS 10 bytes, BCC good
+//   15.100 +1.098 RX 01 9C 3C | reject notice < (double)
+// Every write is checked: the file's failure handler hears of the first one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
+
+#include "burnin/output_file.h"
 
 namespace kalvor {
 
@@ -18,14 +21,19 @@ const char* CommandName(uint8_t command);
 
 class TraceFile {
 public:
-    explicit TraceFile(std::ostream& out);
+    explicit TraceFile(OutputFile& out);
+    // The header: program and version, the wall-clock start, and the port line (device, baud,
+    // parity, model) when a port is open.
+    void Header(int64_t wallUs, const std::string& portLine);
+    // A line of its own ("# ..."), e.g. when the port is opened again.
+    void Note(const std::string& text);
     void Line(bool tx, const uint8_t* data, size_t length);
 
 private:
     std::string DescribeTx(const uint8_t* data, size_t length) const;
     std::string DescribeRx(const uint8_t* data, size_t length);
 
-    std::ostream& m_out;
+    OutputFile& m_out;
     int64_t m_startUs;
     int64_t m_lastUs;
     // Reassembly of received frames across chunks, for the decoding only.

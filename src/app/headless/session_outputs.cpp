@@ -1,0 +1,117 @@
+#include "app/headless/session_outputs.h"
+
+#include "console/console_dlg.h"
+
+namespace kalvor {
+
+namespace {
+
+// The pane's last line is ended before the summary is added, so the summary stands on a line of its own.
+void AppendLine(CConsoleDlg& dlg, const std::string& line) {
+    dlg.Pull();
+    std::string& pane = dlg.MessageText();
+    if (!pane.empty() && pane.back() != '\n') pane += "\r\n";
+    pane += line;
+    pane += "\r\n";
+    dlg.Push();
+}
+
+}  // namespace
+
+SessionOutputs::SessionOutputs(std::function<void(const std::string&)> reporter) : m_report(std::move(reporter)) {}
+
+SessionOutputs::~SessionOutputs() { Detach(); }
+
+bool SessionOutputs::Open(const AppOptions& options, std::string& error) {
+    if (!options.results.empty()) {
+        m_recorder = std::make_unique<BurnInRecorder>();
+        m_recorder->SetFailureHandler([this](const std::string& message) {
+            m_tally.FileFailed("results file");
+            if (m_report) m_report(message);
+        });
+        std::string reason;
+        if (!m_recorder->Open(options.results, reason)) {
+            error = "cannot write the results file " + options.results + ": " + reason;
+            m_recorder.reset();
+            return false;
+        }
+    }
+    if (options.trace && !options.traceFile.empty()) return StartTrace(options.traceFile, false, error);
+    return true;
+}
+
+void SessionOutputs::Attach(CConsoleDlg& dlg) {
+    m_dlg = &dlg;
+    dlg.Events().Add(&m_tally);
+    if (m_recorder) {
+        dlg.Events().Add(m_recorder.get());
+        m_recorder->SetSummarySink([this](const std::string& line) {
+            if (m_dlg) AppendLine(*m_dlg, line);
+        });
+    }
+    dlg.Events().Add(this);
+    ApplyTrace();
+}
+
+void SessionOutputs::Detach() {
+    if (!m_dlg) return;
+    m_dlg->Events().Remove(&m_tally);
+    if (m_recorder) m_dlg->Events().Remove(m_recorder.get());
+    m_dlg->Events().Remove(this);
+    if (m_traceSet) m_dlg->Comm().SetTrace(nullptr);
+    m_traceSet = false;
+    m_dlg = nullptr;
+}
+
+bool SessionOutputs::StartTrace(const std::string& path, bool append, std::string& error) {
+    StopTrace();
+    std::string reason;
+    if (!m_traceFile.Open(path, append, reason)) {
+        error = "cannot write the trace file " + path + ": " + reason;
+        return false;
+    }
+    m_traceFile.SetFailureHandler([this](const std::string& file, const std::string& why) {
+        m_tally.FileFailed("trace file");
+        if (m_report) m_report("cannot write the trace file " + file + ": " + why + "; the trace from here on is lost");
+    });
+    m_trace = std::make_unique<TraceFile>(m_traceFile);
+    m_trace->Header(WallClockNowUs(), "");
+    m_portNotePending = m_dlg && m_dlg->PortOpen();
+    ApplyTrace();
+    return true;
+}
+
+void SessionOutputs::StopTrace() {
+    m_trace.reset();
+    m_traceFile.Close();
+    ApplyTrace();
+}
+
+void SessionOutputs::ApplyTrace() {
+    // The channel's trace is ours only while a trace file runs or ran: the short lines of
+    // --trace without a file belong to the host.
+    if (!m_dlg || (!m_trace && !m_traceSet)) return;
+    m_traceSet = m_trace != nullptr;
+    if (m_trace)
+        m_dlg->Comm().SetTrace([this](bool tx, const uint8_t* data, size_t length) {
+            // The port's line is written before its first traffic, when the start-up has set the
+            // model and the settings it opened with.
+            if (m_portNotePending) m_trace->Note(PortLine());
+            m_portNotePending = false;
+            m_trace->Line(tx, data, length);
+        });
+    else
+        m_dlg->Comm().SetTrace(nullptr);
+}
+
+std::string SessionOutputs::PortLine() const {
+    static const char* const kParity[] = {"None", "Even", "Odd"};
+    const int parity = m_dlg->ParityChoice();
+    return "COM" + std::to_string(m_dlg->PortNumber()) + " " + m_dlg->Comm().DevicePath() + " opened, " +
+           std::to_string(m_dlg->Baud()) + " baud, parity " + (parity >= 0 && parity < 3 ? kParity[parity] : "?") +
+           ", 8 data bits, 1 stop bit, model " + (m_dlg->Model() == 1 ? "ZEDA2000" : "ZEDA1000");
+}
+
+void SessionOutputs::OnPortOpened(const RunTime&, int, const std::string&) { m_portNotePending = true; }
+
+}  // namespace kalvor

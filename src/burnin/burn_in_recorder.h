@@ -1,0 +1,73 @@
+// Records a burn-in: one record per dispense cycle (what was asked, what the answer said, how long
+// the ACK and the answer took, what the link had to repeat, the reject notices, how the cycle
+// ended) as CSV, or as JSON Lines when the file name ends in ".jsonl", and a one-line summary per
+// run. It listens to the console's run events; the dialog knows nothing of it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "burnin/output_file.h"
+#include "console/run_events.h"
+
+namespace kalvor {
+
+class BurnInRecorder final : public RunObserver {
+public:
+    // Opens (truncates) the file and writes the CSV header. False, with the system's reason,
+    // when the file cannot be opened; a failed write (the header's too, so set the handler
+    // first) is told through `onFailure`, once.
+    bool Open(const std::string& path, std::string& reason);
+    void SetFailureHandler(std::function<void(const std::string& message)> onFailure);
+    // Where the run's summary line goes when the run ends (the Message pane).
+    void SetSummarySink(std::function<void(const std::string& line)> sink) { m_summarySink = std::move(sink); }
+
+    void OnRunStarted(const RunTime& t, unsigned repeatCount) override;
+    void OnCycleWritten(const RunTime& t, const CycleRequest& request) override;
+    void OnCycleAck(const RunTime& t) override;
+    void OnCycleAnswered(const RunTime& t, const CycleAnswer& answer) override;
+    void OnCycleFailed(const RunTime& t, CycleEnd how) override;
+    void OnRunEnded(const RunTime& t, RunEnd how) override;
+    void OnLinkEvent(const RunTime& t, LinkEvent event) override;
+    void OnRejectNotice(const RunTime& t, RejectReason reason, uint8_t reasonByte) override;
+
+    // The run's summary line: cycles, dispensed, rejected, errors, and the minimum, median and
+    // maximum answer time (write to answer, in milliseconds).
+    std::string Summary() const;
+    bool CycleOpen() const { return m_open; }
+    unsigned Cycles() const { return m_totalCycles; }
+
+    static const char* const kColumns[];
+    static const int kColumnCount;
+
+private:
+    void WriteRecord(CycleEnd how, const CycleAnswer* answer);
+
+    OutputFile m_file;
+    bool m_json = false;
+    std::function<void(const std::string&)> m_onFailure;
+    std::function<void(const std::string&)> m_summarySink;
+    unsigned m_run = 0;
+    unsigned m_totalCycles = 0;
+
+    // The cycle in flight.
+    bool m_open = false;
+    unsigned m_cycle = 0;  // within the run
+    CycleRequest m_request;
+    int64_t m_writeUs = 0, m_wallUs = 0, m_ackUs = -1, m_answerUs = -1;
+    unsigned m_resends = 0, m_naksSent = 0, m_naksReceived = 0;
+    unsigned m_notices[4] = {};  // by RejectReason
+
+    // The run's figures.
+    unsigned m_runCycles = 0, m_runDispensed = 0, m_runRejected = 0, m_runErrors = 0;
+    std::vector<int64_t> m_answerTimesUs;
+};
+
+// "2026-12-07T18:45:12.345Z"
+std::string IsoUtc(int64_t wallUs);
+// Microseconds as milliseconds with three decimals: "812.345".
+std::string Milliseconds3(int64_t us);
+
+}  // namespace kalvor
