@@ -149,7 +149,7 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
         if (m.cycles[i].run == m.cycles[i - 1].run) continue;
         const double x = X(static_cast<double>(i) + 0.5, xMax);
         svg.Line(x, kTop, x, kTop + kPlotH, "class=\"run\"");
-        if (runs < 12) svg.Text(x + 2, kTop + 9, "run " + std::to_string(m.cycles[i].run), "start", "u");
+        if (runs < 12) svg.Text(x + 2, kTop + 20, "run " + std::to_string(m.cycles[i].run), "start", "u");
     }
     if (s.limitMs <= s.answerMs) {
         const double y = Y(s.limitMs, s.answerMs);

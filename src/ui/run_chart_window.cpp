@@ -15,13 +15,23 @@ namespace kalvor {
 
 namespace {
 
-// A round axis end above `v`: 1, 2 or 5 times a power of ten, in steps of a fifth of that.
-double NiceCeiling(double v) {
-    if (v <= 0) return 1;
-    const double power = std::pow(10.0, std::floor(std::log10(v)));
-    for (double m : {1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
-        if (m * power >= v) return m * power;
+// A round step for about `count` ticks up to `max`: 1, 2, 2.5 or 5 times a power of ten.
+double NiceStep(double max, int count) {
+    if (max <= 0) return 1;
+    const double raw = max / count;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (m * power >= raw) return m * power;
     return 10 * power;
+}
+
+// Sets the axis to 0 .. a round value at or above `max`, with ticks at a round step.
+void RoundAxis(QValueAxis* axis, double max, int ticks) {
+    const double step = NiceStep(max, ticks);
+    axis->setRange(0, std::max(step, std::ceil(max / step - 1e-9) * step));
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
 }
 
 }  // namespace
@@ -169,30 +179,19 @@ void RunChartWindow::OnRunEnded(const RunTime&, RunEnd how) {
 
 void RunChartWindow::FitAxes() {
     const double cycles = std::max<double>({10.0, static_cast<double>(m_repeat), static_cast<double>(m_cycle)});
-    // Whole cycles only: ticks at a round step from 0.
-    double step = 1;
-    for (double m = 1; cycles / step > 10; m *= 10) {
-        for (double k : {1.0, 2.0, 5.0}) {
-            step = k * m;
-            if (cycles / step <= 10) break;
-        }
-    }
-    m_cycleAxis->setRange(0, std::ceil(cycles / step) * step);
-    m_cycleAxis->setTickType(QValueAxis::TicksDynamic);
-    m_cycleAxis->setTickAnchor(0);
-    m_cycleAxis->setTickInterval(step);
-    const double top = NiceCeiling(std::max(m_maxMs * 1.1, 100.0));
-    if (top != m_msAxis->max()) {
-        m_msAxis->setRange(0, top);
+    // Whole cycles only: at least a step of 1.
+    RoundAxis(m_cycleAxis, cycles, cycles <= 10 ? static_cast<int>(cycles) : 10);
+    const double top = std::max(m_maxMs * 1.1, 100.0);
+    if (m_msAxis->max() < top || m_msAxis->max() > 2 * top) {
+        RoundAxis(m_msAxis, top, 5);
         // Failure marks stay at the top of the axis when it grows.
-        const QList<QPointF> failed = m_failed->points();
         QList<QPointF> moved;
-        for (const QPointF& p : failed) moved.append(QPointF(p.x(), top));
+        for (const QPointF& p : m_failed->points()) moved.append(QPointF(p.x(), m_msAxis->max()));
         if (!moved.isEmpty()) m_failed->replace(moved);
     }
     double rate = 1;
     for (const QPointF& p : m_rejectRate->points()) rate = std::max(rate, p.y());
-    m_rateAxis->setRange(0, NiceCeiling(rate * 1.1));
+    RoundAxis(m_rateAxis, rate * 1.1, 5);
 }
 
 void RunChartWindow::UpdateStatus() {

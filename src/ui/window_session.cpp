@@ -55,6 +55,7 @@ bool WindowSession::Prepare(std::string& error) {
     chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     QObject::connect(chartAction, &QAction::triggered, m_runChart.get(), &RunChartWindow::Toggle);
     m_window->addAction(chartAction);
+    m_runChart->addAction(chartAction);  // Ctrl+G in the chart's window closes it again
     m_window->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_host->SetEndHandler([this](int) { m_window->close(); });
     return true;

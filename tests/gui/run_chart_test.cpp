@@ -1,17 +1,19 @@
 // The live run chart fed with a run's events directly: the answer time per cycle, the resent and
 // failed cycles, the running reject rate, the axes growing with the run, a new run starting
-// afresh; and its picture (docs/run-chart.png when $KALVOR_PICTURES_DIR is set).
+// afresh; then the chart of a real window's run.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QLineSeries>
 #include <QPixmap>
 #include <QScatterSeries>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QValueAxis>
 
 #include <gtest/gtest.h>
 
+#include "gui_support.h"
 #include "ui/run_chart_window.h"
 
 using namespace kalvor;
@@ -100,8 +102,53 @@ TEST(RunChart, FollowsTheRunCycleByCycle) {
     QApplication::processEvents();
     const QPixmap picture = chart.grab();
     ASSERT_FALSE(picture.isNull());
-    static QTemporaryDir temp;
-    const QByteArray env = qgetenv("KALVOR_PICTURES_DIR");
-    const QDir dir(env.isEmpty() ? temp.path() : QString::fromLocal8Bit(env));
-    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("run-chart-test.png")), "PNG"));
+    QTemporaryDir temp;
+    ASSERT_TRUE(picture.save(temp.filePath(QStringLiteral("run-chart.png")), "PNG"));
+    // Drawn: more than a few shades (axes, lines, markers, text).
+    const QImage image(temp.filePath(QStringLiteral("run-chart.png")));
+    QSet<QRgb> shades;
+    for (int y = 0; y < image.height() && shades.size() < 32; y += 2)
+        for (int x = 0; x < image.width() && shades.size() < 32; x += 2) shades.insert(image.pixel(x, y));
+    EXPECT_GE(shades.size(), 32);
+}
+
+// The chart of the console's own window: Ctrl+G opens it beside a dispense run on the built-in
+// simulated module and it follows the run's cycles as they end; Ctrl+G again hides it. With
+// $KALVOR_PICTURES_DIR set, a longer run is drawn into docs/run-chart.png.
+TEST(RunChart, CtrlGOpensTheChartOfTheWindowsRun) {
+    AppOptions options;
+    options.simulate = 1;
+    kalvor::guitest::Console c(options);
+    ASSERT_TRUE(c.prepared) << c.prepareError;
+    const bool picture = !qgetenv("KALVOR_PICTURES_DIR").isEmpty();
+    const int cycles = picture ? 40 : 6;
+    RunChartWindow& chart = c.session->RunChart();
+    EXPECT_FALSE(chart.isVisible());
+    c.window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c.window()));
+    QTest::keyClick(&c.window(), Qt::Key_G, Qt::ControlModifier);
+    ASSERT_TRUE(kalvor::guitest::WaitFor([&] { return chart.isVisible(); }));
+
+    c.ClickTab(1);
+    c.Click(1026);
+    c.Type(1028, "4");
+    c.Type(1030, std::to_string(cycles).c_str());
+    c.Click(1020);
+    ASSERT_TRUE(kalvor::guitest::WaitFor([&] { return chart.AnswerSeries()->count() == cycles; }, 120000))
+        << chart.Status().toStdString();
+    ASSERT_TRUE(kalvor::guitest::WaitFor([&] { return chart.Status().contains("ended"); }));
+    EXPECT_TRUE(chart.Status().startsWith(QStringLiteral("Run 1: %1 of %1 cycles, dispensed ").arg(cycles)))
+        << chart.Status().toStdString();
+    EXPECT_EQ(chart.RejectRateSeries()->count(), cycles);
+    for (const QPointF& p : chart.AnswerSeries()->points()) EXPECT_GT(p.y(), 100);  // 4 notes take time
+    if (picture) {
+        chart.resize(760, 440);
+        QApplication::processEvents();
+        const QDir dir(QString::fromLocal8Bit(qgetenv("KALVOR_PICTURES_DIR")));
+        ASSERT_TRUE(chart.grab().save(dir.filePath(QStringLiteral("run-chart.png")), "PNG"));
+    }
+    // Ctrl+G in the chart's own window hides it again.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&chart));
+    QTest::keyClick(&chart, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_TRUE(kalvor::guitest::WaitFor([&] { return !chart.isVisible(); }));
 }
