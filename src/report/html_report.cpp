@@ -83,8 +83,9 @@ std::string ErrorCodes(const Figures& f, const ModuleResults& m) {
     std::string s;
     for (const auto& [code, count] : f.errorsByCode) {
         const auto text = m.errorTexts.find(code);
-        s += (s.empty() ? "" : "<br/>") + (code >= 0 ? Fixed(code, 0) + " (0x" + std::string(1, "0123456789ABCDEF"[code >> 4]) +
-                                                           std::string(1, "0123456789ABCDEF"[code & 15]) + ")" : std::string("?")) +
+        // The code as the module's error boxes show it: two hex digits.
+        s += (s.empty() ? "" : "<br/>") + (code >= 0 ? std::string("0x") + "0123456789ABCDEF"[code >> 4] + "0123456789ABCDEF"[code & 15]
+                                                     : std::string("?")) +
              (text != m.errorTexts.end() && !text->second.empty() ? " " + Escape(text->second) : "") + ": " + std::to_string(count);
     }
     return s.empty() ? "0" : s;

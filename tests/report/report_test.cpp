@@ -253,6 +253,12 @@ std::pair<int, std::string> Shell(const std::string& cmd) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+size_t Count(const std::string& s, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+    return n;
+}
+
 const std::string kProgram = std::string(KALVOR_BIN_DIR) + "/kalvor-tp";
 
 TEST(ReportProgram, ExitStatusAndVerdictLines) {
@@ -330,6 +336,8 @@ print('svgs', len(svgs), 'tables', names.count('table'), 'scripts', names.count(
     const std::string html((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(html.find("@page { size: A4;"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
+    // Module errors by code with their text and count, in the modules' table and the run's row.
+    EXPECT_EQ(Count(html, "0x38 Jam, exit: 1"), 2u);
 }
 
 }  // namespace
