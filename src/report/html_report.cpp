@@ -26,7 +26,7 @@ thead th { text-align: center; }
 .fail { color: #b00000; font-weight: 700; }
 .name { word-break: break-all; }
 .grid { display: grid; gap: 10px; }
-.g1 { grid-template-columns: 1fr; }
+.g1 { grid-template-columns: 1fr; max-width: 760px; }
 .g2 { grid-template-columns: 1fr 1fr; }
 figure { margin: 0; break-inside: avoid; page-break-inside: avoid; }
 figcaption { font-size: 9pt; color: #333; }
