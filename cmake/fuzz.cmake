@@ -2,21 +2,25 @@
 #
 # Always built:
 #   fuzz_replay_console, fuzz_replay_parsers, run every file of fuzz/corpus/fuzz_console,
-#   fuzz_replay_report                        fuzz/corpus/fuzz_parsers and fuzz/corpus/fuzz_report
-#                                             through the targets' entry
+#   fuzz_replay_script, fuzz_replay_report    fuzz/corpus/fuzz_parsers, fuzz/corpus/fuzz_script and
+#                                             fuzz/corpus/fuzz_report through the targets' entry
 #                                             point; registered as tests of the same names, so a
 #                                             sanitizer build (-DKALVOR_SANITIZE=address) replays
 #                                             the corpus under ASan and UBSan
 #   fuzz_make_corpus                          writes the seed corpus
 # With -DKALVOR_FUZZ=ON and clang (CC=clang CXX=clang++), also the libFuzzer programs
-#   fuzz_console, fuzz_parsers, fuzz_report  -fsanitize=fuzzer,address,undefined
+#   fuzz_console, fuzz_parsers, fuzz_script,  -fsanitize=fuzzer,address,undefined
+#   fuzz_report
 # See fuzz/README.md for the commands.
 
-option(KALVOR_FUZZ "Build the libFuzzer programs fuzz_console, fuzz_parsers and fuzz_report (needs clang)" OFF)
+option(KALVOR_FUZZ "Build the libFuzzer programs fuzz_console, fuzz_parsers, fuzz_script and fuzz_report (needs clang)" OFF)
 
 set(KALVOR_FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)
-set(KALVOR_FUZZ_TARGETS console parsers report)
-set(KALVOR_FUZZ_SUPPORT_SOURCES ${KALVOR_FUZZ_DIR}/harness.cpp ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp)
+set(KALVOR_FUZZ_TARGETS console parsers script report)
+# fuzz_script runs the headless script runner on the test host (tests/support/script_test_host).
+set(KALVOR_FUZZ_SUPPORT_SOURCES ${KALVOR_FUZZ_DIR}/harness.cpp ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/script_test_host.cpp ${CMAKE_SOURCE_DIR}/src/app/headless/script_runner.cpp
+    ${CMAKE_SOURCE_DIR}/src/app/headless/control_names.cpp)
 set(KALVOR_FUZZ_INCLUDES ${KALVOR_FUZZ_DIR} ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/sim/lib)
 
 # The harness and the test host on the ordinary libraries (whatever sanitizers the build has).

@@ -1,8 +1,9 @@
-# Installation: programs, desktop entry, icons and manual pages; the Debian package (CPack DEB);
-# the install_tree test.
+# Installation: programs, desktop entry, icons, manual pages (gzip-compressed), copyright and
+# changelog; the Debian package (CPack DEB); the install_tree and readme_options tests.
 #
 #   cmake --install BUILD [--prefix DIR]     install the tree (default prefix /usr/local)
-#   cd BUILD && cpack -G DEB                 kalvor-tp_<version>_<arch>.deb, installing under /usr
+#   scripts/package.sh                       kalvor-tp_<version>_<arch>.deb with Debian's hardening
+#                                            flags, checked by lintian (cpack -G DEB underneath)
 #
 # The icons are committed as rendered PNGs (data/icons), so the build needs no image tools. After
 # a change to kalvor-tp.svg, render them again (rsvg-convert is in Debian's librsvg2-bin):
@@ -24,6 +25,20 @@ endif()
 if(TARGET zeda-sim)
   install(TARGETS zeda-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# A stripped install (the package) also drops the compiler's .comment notes.
+find_program(KALVOR_OBJCOPY NAMES objcopy)
+mark_as_advanced(KALVOR_OBJCOPY)
+if(KALVOR_OBJCOPY)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(f ${CMAKE_INSTALL_BINDIR}/kalvor-tp ${CMAKE_INSTALL_BINDIR}/zeda-sim lib/kalvor-tp/kalvor-tp-window.so)
+        set(p \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${f}\")
+        if(EXISTS \"\${p}\")
+          execute_process(COMMAND \"${KALVOR_OBJCOPY}\" --remove-section=.comment \"\${p}\")
+        endif()
+      endforeach()
+    endif()")
+endif()
 
 # --- Desktop entry and icons (hicolor theme) -------------------------------------------------------
 install(FILES ${KALVOR_DATA_DIR}/kalvor-tp.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -35,11 +50,33 @@ endforeach()
 install(FILES ${KALVOR_DATA_DIR}/icons/kalvor-tp.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# --- Manual pages --------------------------------------------------------------------------------
-install(FILES ${KALVOR_DATA_DIR}/man/kalvor-tp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# --- Manual pages and the package's documents, gzip-compressed as Debian wants them --------------
+# (-n: no name or time stamp inside, so the same sources give the same files).
+set(KALVOR_PAGES kalvor-tp.1)
 if(TARGET zeda-sim)
-  install(FILES ${KALVOR_DATA_DIR}/man/zeda-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  list(APPEND KALVOR_PAGES zeda-sim.1)
 endif()
+set(KALVOR_GZIPPED)
+foreach(page IN LISTS KALVOR_PAGES)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+                     COMMAND gzip -9n -c ${KALVOR_DATA_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+                     DEPENDS ${KALVOR_DATA_DIR}/man/${page} VERBATIM)
+  list(APPEND KALVOR_GZIPPED ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+                   COMMAND gzip -9n -c ${KALVOR_DATA_DIR}/debian/changelog > ${CMAKE_BINARY_DIR}/doc/changelog.gz
+                   DEPENDS ${KALVOR_DATA_DIR}/debian/changelog VERBATIM)
+list(APPEND KALVOR_GZIPPED ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_target(kalvor-tp-docs ALL DEPENDS ${KALVOR_GZIPPED})
+# Installing the program installs its pages: build them with it.
+if(TARGET kalvor-tp)
+  add_dependencies(kalvor-tp kalvor-tp-docs)
+endif()
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz ${KALVOR_DATA_DIR}/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kalvor-tp)
 
 # --- Debian package ------------------------------------------------------------------------------
 set(KALVOR_DEB_MAINTAINER "KALVOR TP developers <kalvor-tp@example.org>"
@@ -69,19 +106,25 @@ configuration, and runs repeated test dispenses, in a window or headless from
 a script. The package also contains zeda-sim, a module simulator that serves a
 pseudo-terminal or a serial device, to try the console without hardware.")
 
-find_program(KALVOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
-mark_as_advanced(KALVOR_DPKG_SHLIBDEPS)
-if(KALVOR_DPKG_SHLIBDEPS)
-  # Runtime dependencies from the libraries the programs link (Qt 6, libc, libstdc++, ...).
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Runtime dependencies. CPack's own dpkg-shlibdeps run would also add ldconfig calls in postinst
+# and postrm for the window module under /usr/lib/kalvor-tp, which is private (dlopened by path,
+# never on the library search path): no maintainer scripts at all, so `apt remove` leaves nothing
+# behind. The package step (cmake/deb_depends.cmake) asks dpkg-shlibdeps itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+if(KALVOR_WITH_QT)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6charts6, libqt6widgets6, libqt6gui6, libqt6core6, libc6, libstdc++6")
 else()
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  if(KALVOR_WITH_QT)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6charts6, libqt6widgets6, libqt6gui6, libqt6core6, libc6, libstdc++6")
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
-  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
 endif()
+set(KALVOR_DEB_ELF_FILES ${CMAKE_BINARY_DIR}/kalvor-tp)
+if(TARGET kalvor-tp-window)
+  list(APPEND KALVOR_DEB_ELF_FILES ${CMAKE_BINARY_DIR}/kalvor-tp-window.so)
+endif()
+if(TARGET zeda-sim)
+  list(APPEND KALVOR_DEB_ELF_FILES ${CMAKE_BINARY_DIR}/zeda-sim)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/deb_depends.cmake.in ${CMAKE_BINARY_DIR}/deb_depends.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/deb_depends.cmake)
 
 include(CPack)
 
@@ -90,5 +133,9 @@ if(KALVOR_TESTS)
   add_test(NAME install_tree
            COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../tests/install/check_install.sh
                    ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_COMMAND})
-  set_tests_properties(install_tree PROPERTIES TIMEOUT 120)
+  set_tests_properties(install_tree PROPERTIES TIMEOUT 300)
+  # The README's synopsis and options table name every option of kalvor-tp --help.
+  add_test(NAME readme_options
+           COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../tests/install/check_readme.sh
+                   ${CMAKE_BINARY_DIR}/kalvor-tp ${CMAKE_CURRENT_LIST_DIR}/../README.md)
 endif()

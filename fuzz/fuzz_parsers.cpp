@@ -91,11 +91,15 @@ void CalibrationPages(const Texts& t, bool zeda2000) {
     auto margin = [](const std::string& s, int& v) {
         if (s.empty() || s.size() > 2) return false;
         v = s.size() == 1 ? Low(s[0]) : 10 * Low(s[0]) + Low(s[1]);
-        return true;
+        return v <= 99;  // above 99 ("??") limit 2 would be negative
+    };
+    auto averageOf = [](const std::string& s) {
+        return s.size() == 3 ? 256 * HexValue(s[0]) + 16 * HexValue(s[1]) + HexValue(s[2]) : 0;
     };
     int plus1 = 0, minus1 = 0, plus2 = 0, minus2 = 0;
-    bool ok = t.average1.size() == 3;
-    const int average = ok ? 256 * HexValue(t.average1[0]) + 16 * HexValue(t.average1[1]) + HexValue(t.average1[2]) : 0;
+    bool ok = t.average1.size() == 3 && (!zeda2000 || t.average2.size() == 3);
+    const int average = averageOf(t.average1);
+    const int average2 = averageOf(t.average2);
     bool lengths = t.len1a.size() == 2 && t.len1b.size() == 2;
     if (zeda2000) lengths = lengths && t.len2a.size() == 2 && t.len2b.size() == 2;
     bool margins = margin(t.plus1, plus1) && margin(t.minus1, minus1);
@@ -117,10 +121,11 @@ void CalibrationPages(const Texts& t, bool zeda2000) {
         want.push_back(static_cast<uint8_t>(10 * Low(t.len1b[0]) + Low(t.len1b[1])));
         want.push_back(0);
         if (zeda2000) {
-            Nibbles(want, plus2);
-            Nibbles(want, minus2);
-            want.push_back(static_cast<uint8_t>((Low(t.len2a[0]) << 4) + Low(t.len2a[1])));
-            want.push_back(static_cast<uint8_t>((Low(t.len2b[0]) << 4) + Low(t.len2b[1])));
+            // The second block in the first block's layout, from its own average.
+            Nibbles(want, std::min((plus2 + 100) * average2 / 100, 0x7F0));
+            Nibbles(want, (100 - minus2) * average2 / 100);
+            want.push_back(static_cast<uint8_t>(10 * Low(t.len2a[0]) + Low(t.len2a[1])));
+            want.push_back(static_cast<uint8_t>(10 * Low(t.len2b[0]) + Low(t.len2b[1])));
             want.push_back(0);
         } else {
             want.insert(want.end(), 9, 0x30);

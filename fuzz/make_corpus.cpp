@@ -1,4 +1,4 @@
-// Writes the seed corpus of both fuzz targets: operator sessions that reach every page, every
+// Writes the seed corpus of the fuzz targets: operator sessions that reach every page, every
 // command and every decoder, with the frames of the protocol's own examples and the simulated
 // module's answers, and typed texts around the edges of the parsers. Run it from the build:
 //   fuzz_make_corpus [FOLDER]     (default: the source tree's fuzz/corpus)
@@ -413,6 +413,59 @@ bool WriteSeeds(const fs::path& dir, const std::vector<Seed>& seeds) {
     return true;
 }
 
+// fuzz_script: byte 0 the start flags, then the script.
+std::vector<Seed> ScriptSeeds() {
+    using namespace kalvor::fuzz;
+    std::vector<Seed> s;
+    auto add = [&](const std::string& name, uint8_t flags, const std::string& script) {
+        Bytes b{flags};
+        b.insert(b.end(), script.begin(), script.end());
+        s.push_back({name, b});
+    };
+    add("burn_in_by_names", kRecordResults,
+        "tab MENU\ncheck UPPER\nset \"Upper Request Count\" 5\nset \"Repeat Count\" 3\nclick DISPENSE\n"
+        "wait run 600000\nprint \"Total Dispense Count\"\nprint \"Executed Count\"\nquit\n");
+    add("burn_in_by_ids_zeda2000", kStartZeda2000,
+        "tab 1\ncheck 1026\ncheck 1027\nset 1028 2\nset 1029 3\nset 1030 4\nclick 1020\nwait run\n"
+        "print 1031\nprint message\n");
+    add("run_cancelled", 0,
+        "tab MENU\ncheck UPPER\nset \"Upper Request Count\" 60\nset \"Repeat Count\" 9\nclick DISPENSE\n"
+        "wait 3000\nclick Cancel\nwait idle\nprint status\n");
+    add("status_and_names", 0, "click STATUS\nwait idle\nprint status\nprint names\nprint \"Upper Cassette\"\n");
+    add("every_page_names", 0,
+        "print names\ntab MENU\nprint names\ntab SETUP\nprint names\ntab TP\nprint names\n"
+        "tab \"Set Environmant\"\nprint names\ntab \"Notes Init\"\nprint names\nprint visible\nprint disabled\n");
+    add("setup_by_names", 0, "tab SETUP\nclick COM2\nclick \"9600\"\nclick 38400\ncheck Even\nclick OK\nwait idle\n");
+    add("tp_by_names", kStartZeda2000,
+        "tab TP\nclick LOWER\nclick DIVERT\nwait idle\nclick \"RVDT Value\"\nwait idle\nclick \"READ DIP\"\n"
+        "wait idle 5000\nprint message\n");
+    add("calibration_set_zeda2000", kStartZeda2000,
+        "tab \"Set Environmant\"\nclick \"REQ AVERAGE\"\nwait idle\nclick \"REQ AVERAGE\"\nwait idle\n"
+        "set 1082 500\nset 1095 38\nset 1096 62\nset 1110 25\nset 1111 10\nset 1115 41\nset 1116 66\n"
+        "click Set\nwait idle\nclick \"REQ SEEPROM\"\nwait idle\nprint 1113\nprint 1114\n");
+    add("calibration_margins_refused", kStartZeda2000,
+        "tab 4\nset 1082 400\nset 1097 400\nset 1083 ??\nset 1095 38\nset 1096 62\nclick Set\nwait idle 0\n");
+    add("notes_init", 0, "tab \"Notes Init\"\nclick \"TYPE 1\"\nwait idle\nclick \"TYPE 4\"\nwait idle\n");
+    add("ambiguous_name", 0, "tab \"Set Environmant\"\nset \"+ Margin\" 5\n");
+    add("waits_at_the_limits", 0, "wait 0\nwait 2147483647\nwait idle 0\nwait run 0\nwait 2147483648\n");
+    add("wait_wraps", 0, "wait 9000000000000000\n");
+    add("wait_int64_max", 0, "wait 9223372036854775807\n");
+    add("id_wraps", 0, "click 4294968346\n");
+    add("id_huge", 0, "print 99999999999999999999999999\n");
+    add("negative_and_signed", 0, "wait -1\n");
+    add("tab_out_of_range", kNoCalibrationTabs, "tab 4\n");
+    add("quote_unclosed", 0, "tab \"MENU\n");
+    add("quote_glued", 0, "tab \"MENU\"x\n");
+    add("comments_and_blanks", 0, "# a comment\n\n   \ntab MENU # here\nset \"Repeat Count\" 5 # kept\nprint 1030\n");
+    add("crlf_lines", 0, "tab MENU\r\nprint \"Repeat Count\"\r\n");
+    static const char withNul[] = "tab MENU\nset 1030 a\0b\nprint 1030\ncl\0ick DISPENSE\n";
+    add("nul_bytes", 0, std::string(withNul, sizeof withNul - 1));
+    add("long_line", 0, "tab MENU\nset 1030 " + std::string(70000, '9') + "\nclick " + std::string(5000, 'A') + "\n");
+    add("exit_then_more", 0, "click EXIT\nprint names\n");
+    add("unknown_command", 0, "frobnicate 12\n");
+    return s;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -428,5 +481,6 @@ int main(int argc, char** argv) {
     }
     if (!WriteSeeds(root / "fuzz_console", console)) return 1;
     if (!WriteSeeds(root / "fuzz_parsers", ParserSeeds())) return 1;
+    if (!WriteSeeds(root / "fuzz_script", ScriptSeeds())) return 1;
     return 0;
 }

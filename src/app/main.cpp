@@ -4,6 +4,7 @@
 
 #include "app/headless/app_options.h"
 #include "app/headless/headless_app.h"
+#include "app/headless/script_runner.h"
 #include "report/report_command.h"
 
 #ifdef KALVOR_WITH_WINDOW
@@ -29,9 +30,12 @@ int main(int argc, char** argv) {
     }
     if (options.headless) {
         if (options.script.empty()) return kalvor::RunHeadless(options, std::cin, std::cout, std::cerr);
-        std::ifstream script(options.script);
-        if (!script) {
-            std::cerr << "kalvor-tp: cannot read the script " << options.script << "\n";
+        const std::string problem = kalvor::ScriptFileProblem(options.script);
+        std::ifstream script;
+        if (problem.empty()) script.open(options.script);
+        if (!problem.empty() || !script) {
+            std::cerr << "kalvor-tp: cannot read the script " << options.script << ": "
+                      << (problem.empty() ? "cannot be opened" : problem) << "\n";
             return 2;
         }
         return kalvor::RunHeadless(options, script, std::cout, std::cerr);

@@ -247,9 +247,11 @@ private:
 
     // Calibration working values.
     int m_nAverage = 0;
+    int m_nAverage2 = 0;  // the second block's own average (ZEDA2000)
     int m_nPlus1 = 0, m_nMinus1 = 0, m_nPlus2 = 0, m_nMinus2 = 0;
     uint8_t m_nLen1a = 0, m_nLen1b = 0, m_nLen2a = 0, m_nLen2b = 0;
     int m_nLimit1 = 0, m_nLimit2 = 0;
+    int m_nLimit1b = 0, m_nLimit2b = 0;  // the second block's limits (ZEDA2000)
 };
 
 }  // namespace kalvor

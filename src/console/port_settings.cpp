@@ -19,10 +19,15 @@ void CConsoleDlg::ReportOpenFailure(int port) {
     std::string line;
     UpdateData(true);
     if (!m_strMessage.empty() && m_strMessage.back() != '\n') line = "\r\n";
-    line += "COM" + std::to_string(port) + " (" + m_comm->DevicePath() + "): ";
-    line += m_comm->LastError().empty() ? "cannot be opened" : m_comm->LastError();
+    const std::string device = m_comm->DevicePath();
+    line += "COM" + std::to_string(port) + " (" + device + "): ";
+    // The channel's reason starts with the device ("/dev/ttyS0: No such file ..."); the line names
+    // it once already.
+    std::string reason = m_comm->LastError();
+    if (!device.empty() && reason.starts_with(device + ": ")) reason.erase(0, device.size() + 2);
+    line += reason.empty() ? "cannot be opened" : reason;
     if (m_comm->LastErrno() == EACCES)
-        line += " - add the user to the 'dialout' group (sudo adduser $USER dialout, then log in again)";
+        line += " - add the user to the 'dialout' group (as root: adduser USERNAME dialout; then log in again)";
     if (m_comm->LastErrno() == EBUSY || m_comm->LastErrno() == EWOULDBLOCK)
         line += " - the port is in use by another program";
     line += "\r\n";
@@ -46,6 +51,8 @@ void CConsoleDlg::OpenPortFromProfile() {
         m_bPortOpen = 0;
     }
     const std::string value = m_profile.GetString("KALVOR", "PORT");
+    if (!m_profile.LastError().empty())
+        AppendMessage("The remembered port was not read: " + m_profile.LastError() + "\r\n");
     const char c = value.empty() ? '\0' : value[0];
     m_nPort = static_cast<uint16_t>(static_cast<unsigned char>(c) - '0');
 
@@ -89,7 +96,14 @@ void CConsoleDlg::ApplyPortSettings() {
     }
     m_bPortOpen = 1;
     PortOpened();
-    m_profile.WriteInt("KALVOR", "PORT", m_nPort);
+    if (!m_profile.WriteInt("KALVOR", "PORT", m_nPort)) {
+        // The port is open, but the next start will not find it: say so, and why.
+        UpdateData(true);
+        std::string line = !m_strMessage.empty() && m_strMessage.back() != '\n' ? "\r\n" : "";
+        line += "COM" + std::to_string(m_nPort) + " was not remembered: ";
+        line += m_profile.LastError().empty() ? "the profile cannot be written" : m_profile.LastError();
+        AppendMessage(line + "\r\n");
+    }
 }
 
 void CConsoleDlg::OnPortRadio(int id) { m_nPort = static_cast<uint16_t>(id - 1006 + 1); }

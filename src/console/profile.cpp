@@ -1,11 +1,16 @@
 #include "console/profile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -28,20 +33,170 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
+void MakeParentDirs(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i)
+        if (path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+std::string Reason() { return std::strerror(errno); }
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a profile path finally names: symbolic links followed, relative ones from their own
+// folder. A link to nothing yet names the file it points at.
+bool FollowLinks(std::string path, std::string& target, std::string& error) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                error = path + ": " + Reason();
+                return false;
+            }
+            target = path;
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            target = path;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n < 0) {
+            error = path + ": " + Reason();
+            return false;
+        }
+        const std::string to(link, static_cast<size_t>(n));
+        path = !to.empty() && to[0] == '/' ? to : Folder(path) + "/" + to;
+    }
+    error = path + ": too many levels of symbolic links";
+    return false;
+}
+
+// The whole file; `exists` false when there is none. False with `error` when it cannot be read.
+bool ReadWhole(const std::string& path, std::string& text, bool& exists, struct stat& st, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    exists = fd >= 0;
+    if (fd < 0) {
+        if (errno == ENOENT) return true;
+        error = path + " cannot be read: " + Reason();
+        return false;
+    }
+    bool ok = ::fstat(fd, &st) == 0;
+    char buffer[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, static_cast<size_t>(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) ok = false;
+    }
+    if (!ok) error = path + " cannot be read: " + Reason();
+    ::close(fd);
+    return ok;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Holds an exclusive lock on a lock file while it lives.
+class FileLock {
+public:
+    bool Take(const std::string& path, std::string& error) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            error = "cannot open the lock file " + path + ": " + Reason();
+            return false;
+        }
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            error = "cannot lock " + path + ": " + Reason();
+            return false;
+        }
+        return true;
+    }
+    ~FileLock() {
+        if (m_fd >= 0) ::close(m_fd);  // releases the lock
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Replaces `path` with `text` through a temporary file of its own in the same folder: written,
+// synced, given the old file's mode and owner, renamed over it; then the folder is synced.
+bool ReplaceFile(const std::string& path, const std::string& text, bool existed, const struct stat& old,
+                 std::string& error) {
+    const std::string folder = Folder(path);
+    std::string temp = folder + "/." + BaseName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot create a file in " + folder + ": " + Reason();
+        return false;
+    }
+    bool ok = WriteAll(fd, text);
+    if (!ok) error = "cannot write " + temp + ": " + Reason();
+    if (ok && ::fchmod(fd, existed ? (old.st_mode & 07777) : 0600) != 0) {
+        error = "cannot set the mode of " + temp + ": " + Reason();
+        ok = false;
+    }
+    if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        error = "cannot keep the owner of " + path + ": " + Reason();
+        ok = false;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        error = "cannot write " + temp + ": " + Reason();
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = "cannot write " + temp + ": " + Reason();
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = "cannot replace " + path + ": " + Reason();
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself is durable only once the folder is synced.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        if (::fsync(dir) != 0 && errno != EINVAL) {
+            error = "cannot sync the folder " + folder + ": " + Reason();
+            ok = false;
+        }
+        ::close(dir);
+    }
+    return ok;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
     }
     return lines;
-}
-
-void MakeParentDirs(const std::string& path) {
-    for (size_t i = 1; i < path.size(); ++i)
-        if (path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
 }
 
 }  // namespace
@@ -62,8 +217,13 @@ std::string IniProfile::DefaultPath() {
 
 std::string IniProfile::GetString(const std::string& section, const std::string& key,
                                   const std::string& fallback) {
+    m_lastError.clear();
+    std::string text;
+    bool exists = false;
+    struct stat st {};
+    if (!ReadWhole(m_path, text, exists, st, m_lastError)) return fallback;
     std::string current;
-    for (const std::string& raw : ReadLines(m_path)) {
+    for (const std::string& raw : SplitLines(text)) {
         const std::string line = Trim(raw);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
@@ -77,9 +237,26 @@ std::string IniProfile::GetString(const std::string& section, const std::string&
     return fallback;
 }
 
+bool IniProfile::Fail(const std::string& why) {
+    m_lastError = why;
+    return false;
+}
+
 bool IniProfile::WriteString(const std::string& section, const std::string& key,
                              const std::string& value) {
-    std::vector<std::string> lines = ReadLines(m_path);
+    m_lastError.clear();
+    std::string target, error;
+    if (!FollowLinks(m_path, target, error)) return Fail(error);
+    MakeParentDirs(target);
+    // Two consoles writing at once each read, change and write the file in turn.
+    FileLock lock;
+    if (!lock.Take(target + ".lock", error)) return Fail(error);
+    std::string text;
+    bool exists = false;
+    struct stat st {};
+    if (!ReadWhole(target, text, exists, st, error)) return Fail(error);  // never written blind
+
+    std::vector<std::string> lines = SplitLines(text);
     std::string current;
     int sectionEnd = -1;  // index after the last line of the wanted section
     bool done = false;
@@ -107,16 +284,10 @@ bool IniProfile::WriteString(const std::string& section, const std::string& key,
             lines.insert(lines.begin() + sectionEnd, key + "=" + value);
         }
     }
-    // Write a new file beside the old one and rename it, so a crash never leaves half a profile.
-    MakeParentDirs(m_path);
-    const std::string tmp = m_path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        if (!out) return false;
-        for (const std::string& l : lines) out << l << '\n';
-        if (!out.flush()) return false;
-    }
-    return std::rename(tmp.c_str(), m_path.c_str()) == 0;
+    std::string out;
+    for (const std::string& l : lines) out += l + '\n';
+    if (!ReplaceFile(target, out, exists, st, error)) return Fail(error);
+    return true;
 }
 
 }  // namespace kalvor

@@ -102,35 +102,57 @@ void CConsoleDlg::BuildSeepromRequest() { m_link.frame.Build(cmd::ReadCalibratio
 
 void CConsoleDlg::BuildAverageRequest() { m_link.frame.Build(cmd::ReadAverage); }
 
+namespace {
+
+// Three hexadecimal digits of an average box; false (value untouched) unless exactly three.
+bool ParseAverageBox(const std::string& t, int& value) {
+    if (t.size() != 3) return false;
+    value = 256 * CConsoleDlg::HexDigitValue(t[0]) + 16 * CConsoleDlg::HexDigitValue(t[1]) +
+            CConsoleDlg::HexDigitValue(t[2]);
+    return true;
+}
+
+// RVDT limit 1 and 2 of a block from its average and margins; limit 1 never above 0x7F0.
+void ComputeLimits(int average, int plus, int minus, int& limit1, int& limit2) {
+    limit2 = (100 - minus) * average / 100;
+    limit1 = (plus + 100) * average / 100;
+    if (limit1 > kLimit1Max) limit1 = kLimit1Max;
+}
+
+}  // namespace
+
 int CConsoleDlg::ParseAverage() {
-    const std::string& t = m_strAverage1;
-    if (t.size() != 3) return 1;
-    m_nAverage = 256 * HexDigitValue(t[0]) + 16 * HexDigitValue(t[1]) + HexDigitValue(t[2]);
-    return 0;
+    int result = ParseAverageBox(m_strAverage1, m_nAverage) ? 0 : 1;
+    // Under ZEDA2000 the second block's limits come from its own average (box 1097).
+    if (m_nModel == 1 && !ParseAverageBox(m_strAverage2, m_nAverage2)) result = 1;
+    return result;
 }
 
 int CConsoleDlg::ParseNoteLengths() {
-    if (m_strLen1a.size() != 2) return 1;
-    m_nLen1a = static_cast<uint8_t>(10 * Low(m_strLen1a[0]) + Low(m_strLen1a[1]));
-    if (m_strLen1b.size() != 2) return 1;
-    m_nLen1b = static_cast<uint8_t>(10 * Low(m_strLen1b[0]) + Low(m_strLen1b[1]));
+    // Both blocks carry their lengths as plain values: the characters 4 and 1 give 41 (0x29).
+    auto length = [](const std::string& t, uint8_t& value) {
+        if (t.size() != 2) return false;
+        value = static_cast<uint8_t>(10 * Low(t[0]) + Low(t[1]));
+        return true;
+    };
+    if (!length(m_strLen1a, m_nLen1a) || !length(m_strLen1b, m_nLen1b)) return 1;
     if (m_nModel != 1) {
         m_nLen2a = 0;
         m_nLen2b = 0;
         return 0;
     }
-    // The second block carries its lengths packed, two decimal digits in one byte.
-    if (m_strLen2a.size() != 2) return 1;
-    m_nLen2a = static_cast<uint8_t>((Low(m_strLen2a[0]) << 4) + Low(m_strLen2a[1]));
-    if (m_strLen2b.size() != 2) return 1;
-    m_nLen2b = static_cast<uint8_t>((Low(m_strLen2b[0]) << 4) + Low(m_strLen2b[1]));
+    if (!length(m_strLen2a, m_nLen2a) || !length(m_strLen2b, m_nLen2b)) return 1;
     return 0;
 }
 
 int CConsoleDlg::ParseMargins() {
+    // One or two characters read by their low four bits; a value above 99 ("??" gives 165) is
+    // refused like a bad box, as it would make limit 2 negative.
     auto margin = [](const std::string& t, int& value) {
         if (t.empty() || t.size() > 2) return false;
-        value = t.size() == 1 ? Low(t[0]) : 10 * Low(t[0]) + Low(t[1]);
+        const int v = t.size() == 1 ? Low(t[0]) : 10 * Low(t[0]) + Low(t[1]);
+        if (v > 99) return false;
+        value = v;
         return true;
     };
     if (!margin(m_strPlus1, m_nPlus1) || !margin(m_strMinus1, m_nMinus1)) return 1;
@@ -158,11 +180,14 @@ uint8_t CConsoleDlg::BuildCalibrationWrite() {
     // All three run, whatever the first ones found.
     const int result = ParseAverage() + ParseNoteLengths() + ParseMargins();
     UpdateData(true);
-    m_nLimit2 = (100 - m_nMinus1) * m_nAverage / 100;
+    ComputeLimits(m_nAverage, m_nPlus1, m_nMinus1, m_nLimit1, m_nLimit2);
     m_strMax1 = Hex3(m_nLimit2);
-    m_nLimit1 = (m_nPlus1 + 100) * m_nAverage / 100;
-    if (m_nLimit1 > kLimit1Max) m_nLimit1 = kLimit1Max;
     m_strMin1 = Hex3(m_nLimit1);
+    if (m_nModel == 1) {
+        ComputeLimits(m_nAverage2, m_nPlus2, m_nMinus2, m_nLimit1b, m_nLimit2b);
+        m_strMax2 = Hex3(m_nLimit2b);
+        m_strMin2 = Hex3(m_nLimit1b);
+    }
     UpdateData(false);
 
     f.Append(0x15);
@@ -172,9 +197,9 @@ uint8_t CConsoleDlg::BuildCalibrationWrite() {
     f.Append(m_nLen1b);
     f.Append(0x00);
     if (m_nModel == 1) {
-        // The second block's margins go into the record as typed, without an average.
-        AppendNibbles(f, m_nPlus2);
-        AppendNibbles(f, m_nMinus2);
+        // The second block in the layout of the first, from its own average and margins.
+        AppendNibbles(f, m_nLimit1b);
+        AppendNibbles(f, m_nLimit2b);
         f.Append(m_nLen2a);
         f.Append(m_nLen2b);
         f.Append(0x00);

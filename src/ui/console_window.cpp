@@ -1,9 +1,10 @@
 #include "ui/console_window.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPaintEvent>
@@ -11,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyleOptionTabWidgetFrame>
@@ -25,6 +27,7 @@
 
 #include "console/console_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/group_frame.h"
 #include "ui/pane_text.h"
 
 namespace kalvor {
@@ -38,8 +41,6 @@ std::string Bytes(const QString& s) {
     const QByteArray b = s.toLatin1();
     return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
-
-QRect ToQRect(const Rect& r) { return QRect(r.x, r.y, r.w, r.h); }
 
 // The body of the tab strip: the frame a tab widget draws around its pages.
 class PageFrame final : public QWidget {
@@ -62,25 +63,22 @@ protected:
 class StripTabs final : public QTabBar {
 public:
     using QTabBar::QTabBar;
+    int maxHeight = DialogUnitsToPixelsY(10);
 
 protected:
     QSize tabSizeHint(int index) const override {
         QSize size = QTabBar::tabSizeHint(index);
-        size.setHeight(std::min(size.height(), kMaxTabHeight));
+        size.setHeight(std::min(size.height(), maxHeight));
         return size;
     }
-
-private:
-    static constexpr int kMaxTabHeight = DialogUnitsToPixelsY(10);
 };
 
 // A static draws its text in its first line, as a static control does; that line is as tall as
 // a row of controls (12 dialog units), and the text stands in its middle, level with the edits
 // and buttons beside it.
-void PlaceStatic(QWidget* label, const Rect& r) {
-    constexpr int kRow = DialogUnitsToPixelsY(12);
-    label->setGeometry(ToQRect(r));
-    label->setContentsMargins(0, 0, 0, std::max(0, r.h - kRow));
+void PlaceStatic(QWidget* label, const QRect& r, int row) {
+    label->setGeometry(r);
+    label->setContentsMargins(0, 0, 0, std::max(0, r.height() - row));
 }
 
 // Every record a page can show is a direct child of the window; these kinds sit behind the others.
@@ -90,10 +88,6 @@ const int kComRadios[] = {1006, 1007, 1008, 1009};
 
 }  // namespace
 
-QSize ConsoleWindow::ClientSize() {
-    return QSize(DialogUnitsToPixelsX(kDialogWidthDu), DialogUnitsToPixelsY(kDialogHeightDu));
-}
-
 void ConsoleWindow::SetTraceToggle(std::function<std::string()> toggle) { m_traceToggle = std::move(toggle); }
 
 void ConsoleWindow::ShowFootnote(const std::string& text) {
@@ -102,20 +96,14 @@ void ConsoleWindow::ShowFootnote(const std::string& text) {
     m_footnote->setVisible(!text.empty());
 }
 
-QFont ConsoleWindow::ConsoleFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(10);
-    // Slightly narrow, so the longest captions fit their template places at the window's scale.
-    font.setStretch(94);
-    return font;
-}
-
 ConsoleWindow::ConsoleWindow(CConsoleDlg& dlg, QWidget* parent)
     : QWidget(parent), m_dlg(dlg), m_table(dlg.Controls()) {
+    // A fixed-size dialog: a close box and minimize, no maximize.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kCaption));
     setWindowIcon(AppIcon());
-    setFont(ConsoleFont());
+    m_scale = DialogScale::FromFont(QApplication::font());
     // The sensor and status boxes are disabled because they are outputs; they must still read
     // well, so disabled captions are a darker grey than the style's own.
     QPalette palette = this->palette();
@@ -123,10 +111,7 @@ ConsoleWindow::ConsoleWindow(CConsoleDlg& dlg, QWidget* parent)
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(QPalette::Disabled, role, disabledText);
     setPalette(palette);
-    setFixedSize(ClientSize());
     m_footnote = new QLabel(this);
-    m_footnote->setGeometry(QRect(QPoint(DialogUnitsToPixelsX(20), DialogUnitsToPixelsY(312)),
-                                  QPoint(DialogUnitsToPixelsX(195), DialogUnitsToPixelsY(324))));
     m_footnote->hide();
     auto* trace = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(trace, &QShortcut::activated, this, [this] {
@@ -138,14 +123,13 @@ ConsoleWindow::ConsoleWindow(CConsoleDlg& dlg, QWidget* parent)
         if (w == nullptr) continue;
         m_widgets[c.id] = w;
         if (c.kind != ControlKind::TabStrip) {
-            if (c.kind == ControlKind::Static)
-                PlaceStatic(w, c.rect);
-            else
-                w->setGeometry(ToQRect(c.rect));
             w->setVisible(c.visible);
             w->setEnabled(c.enabled);
         }
     }
+    SetScale(m_scale);
+    FitToScreen();
+    ChainFocus();
     // Stacking as in a dialog: an earlier control of the template lies on top of a later one
     // where the two meet. Group boxes go behind the radios they frame, and the tab strip's body
     // behind everything.
@@ -223,7 +207,7 @@ QWidget* ConsoleWindow::MakeWidget(const Control& c) {
         return l;
     }
     case ControlKind::GroupBox:
-        return new QGroupBox(text, this);
+        return new GroupFrame(text, this);
     case ControlKind::TabStrip: {
         m_tabPanel = new PageFrame(this);
         m_tabBar = new StripTabs(this);
@@ -231,7 +215,6 @@ QWidget* ConsoleWindow::MakeWidget(const Control& c) {
         m_tabBar->setExpanding(false);
         m_tabBar->setUsesScrollButtons(false);
         connect(m_tabBar, &QTabBar::currentChanged, this, [this](int index) { UserChangedTab(index); });
-        PlaceTabStrip(c.rect);
         m_tabPanel->setVisible(c.visible);
         m_tabBar->setVisible(c.visible);
         return m_tabBar;
@@ -245,8 +228,9 @@ void ConsoleWindow::PlaceTabStrip(const Rect& r) {
     // as a tab widget draws them.
     const int tabHeight = m_tabBar->sizeHint().height();
     const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, m_tabBar);
-    m_tabBar->setGeometry(r.x + 2, r.y, std::max(0, r.w - 4), tabHeight);
-    m_tabPanel->setGeometry(r.x, r.y + tabHeight - overlap, r.w, std::max(0, r.h - tabHeight + overlap));
+    const QRect s = m_scale.Map(r);
+    m_tabBar->setGeometry(s.x() + 2, s.y(), std::max(0, s.width() - 4), tabHeight);
+    m_tabPanel->setGeometry(s.x(), s.y() + tabHeight - overlap, s.width(), std::max(0, s.height() - tabHeight + overlap));
 }
 
 void ConsoleWindow::SyncTabs() {
@@ -299,7 +283,7 @@ void ConsoleWindow::SetWidgetText(const Control& c) {
         break;
     }
     case ControlKind::Static: static_cast<QLabel*>(w)->setText(text); break;
-    case ControlKind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(text); break;
+    case ControlKind::GroupBox: static_cast<GroupFrame*>(w)->SetTitle(text); break;
     case ControlKind::TabStrip: break;
     }
 }
@@ -345,14 +329,7 @@ void ConsoleWindow::OnControlChanged(const Control& c, ControlChange change, con
         if (c.kind == ControlKind::TabStrip) m_tabPanel->setEnabled(c.enabled);
         w->setEnabled(c.enabled);
         break;
-    case ControlChange::Rect:
-        if (c.kind == ControlKind::TabStrip)
-            PlaceTabStrip(c.rect);
-        else if (c.kind == ControlKind::Static)
-            PlaceStatic(w, c.rect);
-        else
-            w->setGeometry(ToQRect(c.rect));
-        break;
+    case ControlChange::Rect: Place(c); break;
     case ControlChange::Focus:
         // Only when it moves: giving the focus again repaints, and a repaint on "STATUS" asks
         // for the focus again.
@@ -417,6 +394,99 @@ void ConsoleWindow::paintEvent(QPaintEvent* event) {
         m_paintQueued = false;
         if (!m_dlg.Ended()) m_dlg.OnPaint();
     });
+}
+
+void ConsoleWindow::Place(const Control& c) {
+    QWidget* w = Widget(c.id);
+    if (w == nullptr) return;
+    if (c.kind == ControlKind::TabStrip)
+        PlaceTabStrip(c.rect);
+    else if (c.kind == ControlKind::Static)
+        PlaceStatic(w, m_scale.Map(c.rect), m_scale.MapY(DialogUnitsToPixelsY(12)));
+    else
+        w->setGeometry(m_scale.Map(c.rect));
+}
+
+void ConsoleWindow::SetScale(const DialogScale& scale) {
+    m_scale = scale;
+    if (auto* tabs = static_cast<StripTabs*>(m_tabBar)) tabs->maxHeight = m_scale.MapY(DialogUnitsToPixelsY(10));
+    setFont(m_scale.ControlFont());
+    setFixedSize(ClientSize());
+    m_footnote->setGeometry(m_scale.Map(DialogUnitsToPixels(20, 312, 175, 12)));
+    for (const Control& c : m_table.All()) Place(c);
+}
+
+void ConsoleWindow::FitToScreen() {
+    const QScreen* s = screen();
+    if (s == nullptr) return;
+    // The scale the desktop's font asks for, reduced until the window and the window manager's
+    // frame around it fit the screen's available area: every control stays reachable.
+    const DialogScale wanted = DialogScale::FromFont(QApplication::font());
+    const QRect avail = s->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize client = wanted.Client(kDialogWidthDu, kDialogHeightDu);
+    const double k = std::min({1.0, static_cast<double>(avail.width() - frame.width()) / client.width(),
+                               static_cast<double>(avail.height() - frame.height()) / client.height()});
+    const DialogScale fitted = k < 1 ? wanted.Times(std::max(k, 0.1)) : wanted;
+    if (fitted.X() != m_scale.X() || fitted.Y() != m_scale.Y()) SetScale(fitted);
+    if (isVisible() && !avail.contains(frameGeometry())) {
+        const QPoint inside(std::clamp(frameGeometry().x(), avail.left(), std::max(avail.left(), avail.right() + 1 - frameGeometry().width())),
+                            std::clamp(frameGeometry().y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - frameGeometry().height())));
+        move(inside);
+    }
+}
+
+void ConsoleWindow::ChainFocus() {
+    // Tab and Shift+Tab go through the controls in the template's order; Qt passes over the
+    // hidden and disabled ones. The panes hand Tab on instead of typing it.
+    QWidget* previous = nullptr;
+    for (const Control& c : m_table.All()) {
+        QWidget* w = Widget(c.id);
+        if (w == nullptr || w->focusPolicy() == Qt::NoFocus) continue;  // statics and group boxes
+        if (auto* pane = qobject_cast<QPlainTextEdit*>(w)) pane->setTabChangesFocus(true);
+        if (previous != nullptr) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+QAbstractButton* ConsoleWindow::DefaultButton() const {
+    for (const Control& c : m_table.All())
+        if (c.kind == ControlKind::Button && (c.style & kStyleDefaultButton) != 0 && c.visible && c.enabled)
+            return qobject_cast<QAbstractButton*>(Widget(c.id));
+    return nullptr;
+}
+
+void ConsoleWindow::keyPressEvent(QKeyEvent* event) {
+    // Keys that no control took, as a dialog handles them.
+    const int key = event->key();
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
+        // Enter presses the push button that has the focus, otherwise the page's default button.
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QAbstractButton* button = focused != nullptr ? focused : DefaultButton();
+        if (button != nullptr && button->isVisible() && button->isEnabled()) button->click();
+        event->accept();
+        return;
+    }
+    if (key == Qt::Key_Escape) {
+        // A dialog's Escape presses "Cancel" (2), which this one never shows: nothing happens,
+        // and nothing ends without the operator seeing why.
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ConsoleWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Once the window manager has framed the window.
+    QTimer::singleShot(0, this, [this] { FitToScreen(); });
+}
+
+bool ConsoleWindow::event(QEvent* event) {
+    // The desktop's font changed: the dialog units change with it.
+    if (event->type() == QEvent::ApplicationFontChange) QTimer::singleShot(0, this, [this] { FitToScreen(); });
+    return QWidget::event(event);
 }
 
 }  // namespace kalvor

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "console/control_table.h"
+#include "ui/dialog_scale.h"
 
+class QAbstractButton;
 class QPlainTextEdit;
 class QTabBar;
 
@@ -25,10 +27,17 @@ class ConsoleWindow final : public QWidget, public ControlObserver {
 public:
     static constexpr int kDialogWidthDu = 274;
     static constexpr int kDialogHeightDu = 333;
-    // The client area in logical pixels (Qt applies the screen's scale factor on top).
-    static QSize ClientSize();
-    // The controls' font: small enough that every caption fits its template rectangle.
-    static QFont ConsoleFont();
+    // The client area in logical pixels at the window's scale (Qt applies the screen's scale
+    // factor on top).
+    QSize ClientSize() const { return m_scale.Client(kDialogWidthDu, kDialogHeightDu); }
+    // The scale the window is drawn at: from the desktop's font, reduced when the window would
+    // not fit its screen's available area.
+    const DialogScale& Scale() const { return m_scale; }
+    // Draws the window at `scale` (the fonts, the window's size and every control's place).
+    void SetScale(const DialogScale& scale);
+    // The push button that Enter presses: the template's default button when it is visible and
+    // enabled, or nullptr.
+    QAbstractButton* DefaultButton() const;
     // The window's caption.
     static constexpr const char* kCaption = "KALVOR TP(V1.02)";
 
@@ -52,6 +61,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -65,7 +77,10 @@ private:
     };
 
     QWidget* MakeWidget(const Control& c);
+    void Place(const Control& c);
     void PlaceTabStrip(const Rect& r);
+    void ChainFocus();
+    void FitToScreen();
     void SyncTabs();
     void SyncChecks();
     void SetWidgetText(const Control& c);
@@ -83,6 +98,7 @@ private:
     QWidget* m_tabPanel = nullptr;
     bool m_syncing = false;       // the window itself is changing widgets: no user handlers
     bool m_paintQueued = false;   // an OnPaint is on its way
+    DialogScale m_scale;
 };
 
 }  // namespace kalvor

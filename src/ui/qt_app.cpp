@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ui/app_icon.h"
+#include "ui/signal_closer.h"
 #include "ui/window_session.h"
 
 namespace kalvor {
@@ -40,10 +41,15 @@ int RunWindow(int argc, char** argv, const AppOptions& options) {
         session.Window().close();
         QCoreApplication::quit();
     });
+    // SIGINT and SIGTERM close the window as its close box does; the status tells which came.
+    SignalCloser closer([&session](int) {
+        session.Window().close();
+        QCoreApplication::quit();
+    });
     session.Start();
-    if (!session.Dialog().Ended()) QApplication::exec();
+    if (!session.Dialog().Ended() && closer.Signal() == 0) QApplication::exec();
     session.Close();  // the dialog ends (OnClose) before anything is destroyed
-    return kExitOk;
+    return closer.ExitStatus(kExitOk);
 }
 
 }  // namespace kalvor

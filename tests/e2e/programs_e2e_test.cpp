@@ -4,12 +4,14 @@
 
 #include "burnin/exit_status.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -106,4 +108,66 @@ TEST(Programs, RememberedPortAndScriptFile) {
     // A script file with an error (1054 is on the hidden TP page); the exit statuses of the
     // program as a whole are checked on the installed tree.
     EXPECT_EQ(ConsoleRun("", "--script script.txt", "print message\nclick 1054\n").Finish(), 1);
+}
+
+// A signal in the middle of a run ends the session as "Cancel" then "quit" would: the run's
+// records and summary are written, and the exit status is 128 + the signal. The script is read
+// from a pipe left open, so the console may be waiting for its next line or inside "wait run".
+TEST(Programs, SignalMidRunEndsTheSessionWithItsRecords) {
+    struct Case {
+        int signal;
+        const char* script;
+    };
+    const Case cases[] = {
+        {SIGTERM, "tab 1\ncheck 1026\nset 1028 2\nset 1030 200\nclick 1020\nwait run\nquit\n"},
+        {SIGINT, "tab 1\ncheck 1026\nset 1028 2\nset 1030 200\nclick 1020\n"},  // then waits for a line
+        {SIGHUP, "tab 1\ncheck 1026\nset 1028 2\nset 1030 200\nclick 1020\nwait 100000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.signal);
+        char dir[] = "/tmp/kalvor-signal-XXXXXX";
+        ASSERT_TRUE(mkdtemp(dir));
+        const std::string results = std::string(dir) + "/r.csv", errFile = std::string(dir) + "/err.txt";
+        int in[2];
+        ASSERT_EQ(pipe(in), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(in[0], 0);
+            close(in[1]);
+            const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(e, 2);
+            const int n = open("/dev/null", O_WRONLY);
+            dup2(n, 1);
+            setenv("XDG_CONFIG_HOME", dir, 1);
+            const std::string program = std::string(KALVOR_BIN_DIR) + "/kalvor-tp";
+            execl(program.c_str(), "kalvor-tp", "--headless", "--simulate", "--results", results.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        ASSERT_EQ(write(in[1], c.script, strlen(c.script)), static_cast<ssize_t>(strlen(c.script)));
+        usleep(1500 * 1000);
+        kill(pid, c.signal);
+        int status = 0;
+        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(10 * 1000);
+        close(in[1]);
+        ASSERT_TRUE(WIFEXITED(status)) << "still running or killed";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
+
+        std::ifstream errIn(errFile);
+        const std::string err((std::istreambuf_iterator<char>(errIn)), std::istreambuf_iterator<char>());
+        EXPECT_NE(err.find("interrupted by SIG"), std::string::npos) << err;
+        const size_t summary = err.find("kalvor-tp: RUN 1: cycles ");
+        ASSERT_NE(summary, std::string::npos) << err;
+        const int cycles = std::atoi(err.c_str() + summary + 25);
+        std::ifstream rows(results);
+        int n = -1;  // the header
+        std::string last;
+        for (std::string line; std::getline(rows, line);) ++n, last = line;
+        EXPECT_GT(n, 0);
+        EXPECT_EQ(n, cycles) << err;
+        EXPECT_TRUE(last.find(",answered,") != std::string::npos || last.find(",interrupted,") != std::string::npos)
+            << last;
+        std::filesystem::remove_all(dir);
+    }
 }

@@ -1,6 +1,7 @@
 // The one QApplication of the GUI tests: offscreen, the Fusion style (the same look on every
 // machine), and a configuration folder of its own so that no test reads or writes the user's.
 #include <QApplication>
+#include <QFont>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
@@ -19,6 +20,10 @@ public:
         ::setenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit().constData(), 1);
         m_app = std::make_unique<QApplication>(m_argc, m_argv);
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        // The desktop font the control table was laid out for (7 x 14 px): the window's scale 1.
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(12);
+        QApplication::setFont(font);
         QApplication::setQuitOnLastWindowClosed(false);
     }
     void TearDown() override {

@@ -1,11 +1,11 @@
 // Checks the window's current page the way a person looks at it: every caption fits its control,
 // every control lies inside the window (page controls inside the tab strip's frame, radios inside
-// their group), and no two controls draw over each other. The findings are plain sentences.
+// their group), no two controls draw over each other, and no control crosses a group box's title
+// or frame lines. The findings are plain sentences.
 #pragma once
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -20,6 +20,7 @@
 
 #include "console/control_table.h"
 #include "ui/console_window.h"
+#include "ui/group_frame.h"
 
 namespace kalvor::guitest {
 
@@ -73,7 +74,8 @@ inline std::string CaptionProblem(const Control& c, QWidget* w) {
         const QSize hint = w->sizeHint();
         return tooSmall(hint.width(), std::max(fm.height(), hint.height() - 2));
     }
-    if (auto* g2 = qobject_cast<QGroupBox*>(w)) return tooSmall(fm.horizontalAdvance(g2->title()) + 16, fm.height() * 2);
+    if (auto* group = qobject_cast<GroupFrame*>(w))
+        return tooSmall(group->TitleRect().right() + 1 + fm.averageCharWidth(), fm.height() + 2);
     if (qobject_cast<QLineEdit*>(w) != nullptr) {
         // The text line and the frame around it.
         const int frame = w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
@@ -102,39 +104,53 @@ inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const Cont
             if (!p.empty()) problems.push_back("caption cut off: " + p);
         }
     }
-    // Radios belong inside a group box, under its title.
+    // Group boxes: nothing crosses the title or one of the four frame lines (each as wide as the
+    // style's frame and a pixel of room beside it), and radios lie inside a group's frame.
+    for (const Control* g : shown) {
+        if (g->kind != ControlKind::GroupBox) continue;
+        auto* box = qobject_cast<GroupFrame*>(window.Widget(g->id));
+        if (box == nullptr) {
+            problems.push_back(Name(*g) + " is not drawn as a group frame");
+            continue;
+        }
+        const QRect frameRect = box->FrameRect().translated(box->pos());
+        const QRect title = box->TitleRect().translated(box->pos());
+        const int line = 3;
+        const QRect lines[4] = {
+            QRect(frameRect.left(), frameRect.top() - 1, frameRect.width(), line),
+            QRect(frameRect.left(), frameRect.bottom() - 1, frameRect.width(), line),
+            QRect(frameRect.left() - 1, frameRect.top(), line, frameRect.height()),
+            QRect(frameRect.right() - 1, frameRect.top(), line, frameRect.height())};
+        for (const Control* c : shown) {
+            if (c == g || c->kind == ControlKind::TabStrip) continue;
+            const QRect ink = InkRect(window.Widget(c->id));
+            if (ink.isEmpty()) continue;
+            if (ink.intersects(title)) problems.push_back(Name(*c) + " crosses the title of " + Name(*g));
+            for (const QRect& l : lines)
+                if (ink.intersects(l)) {
+                    problems.push_back(Name(*c) + " crosses the frame of " + Name(*g));
+                    break;
+                }
+        }
+    }
     for (const Control* r : shown) {
         if (r->kind != ControlKind::Radio) continue;
         const QRect ink = InkRect(window.Widget(r->id));
         bool framed = false;
-        for (const Control* g : shown) {
-            if (g->kind != ControlKind::GroupBox) continue;
-            QWidget* box = window.Widget(g->id);
-            const QRect inside = box->geometry().adjusted(1, box->fontMetrics().height(), -1, -1);
-            if (inside.contains(ink)) framed = true;
-        }
+        for (const Control* g : shown)
+            if (auto* box = g->kind == ControlKind::GroupBox ? qobject_cast<GroupFrame*>(window.Widget(g->id)) : nullptr)
+                framed = framed || box->FrameRect().translated(box->pos()).contains(ink);
         if (!framed) problems.push_back(Name(*r) + " is not inside its group box");
     }
-    // Nothing draws over anything else. Group boxes and the tab strip are backdrops: they may
-    // hold other controls, but nothing may cover their frame lines.
+    // Nothing else draws over anything else; the tab strip is a backdrop that holds the pages.
     for (size_t i = 0; i < shown.size(); ++i) {
         const Control* a = shown[i];
-        if (a->kind == ControlKind::TabStrip) continue;
+        if (a->kind == ControlKind::TabStrip || a->kind == ControlKind::GroupBox) continue;
         const QRect inkA = InkRect(window.Widget(a->id));
         for (size_t j = i + 1; j < shown.size(); ++j) {
             const Control* b = shown[j];
-            if (b->kind == ControlKind::TabStrip) continue;
-            const QRect inkB = InkRect(window.Widget(b->id));
-            if (a->kind == ControlKind::GroupBox || b->kind == ControlKind::GroupBox) {
-                const Control* group = a->kind == ControlKind::GroupBox ? a : b;
-                const QRect other = a->kind == ControlKind::GroupBox ? inkB : inkA;
-                const QRect box = window.Widget(group->id)->geometry();
-                const QRect inside = box.adjusted(2, window.Widget(group->id)->fontMetrics().height(), -2, -2);
-                if (other.intersects(box) && !inside.contains(other))
-                    problems.push_back(Name(*(group == a ? b : a)) + " covers the frame of " + Name(*group));
-                continue;
-            }
-            if (inkA.intersects(inkB)) problems.push_back(Name(*a) + " overlaps " + Name(*b));
+            if (b->kind == ControlKind::TabStrip || b->kind == ControlKind::GroupBox) continue;
+            if (inkA.intersects(InkRect(window.Widget(b->id)))) problems.push_back(Name(*a) + " overlaps " + Name(*b));
         }
     }
     return problems;

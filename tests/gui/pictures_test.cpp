@@ -37,7 +37,7 @@ void CheckAndSave(Console& c, const char* file) {
     QApplication::processEvents();
     const QPixmap picture = c.window().grab();
     ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.deviceIndependentSize().toSize(), ConsoleWindow::ClientSize());
+    EXPECT_EQ(picture.deviceIndependentSize().toSize(), c.window().ClientSize());
     ASSERT_TRUE(picture.save(path, "PNG")) << path.toStdString();
     // Not a blank image: a page has text and frames in more than two shades.
     const QImage image(path);

@@ -64,7 +64,7 @@ TEST(WindowWithSimulator, UnwritableResultsFileStopsTheStart) {
     options.results = "/nonexistent/kalvor/results.csv";
     Console c(options);
     EXPECT_FALSE(c.prepared);
-    EXPECT_EQ(c.prepareError, "cannot write the results file /nonexistent/kalvor/results.csv");
+    EXPECT_EQ(c.prepareError, "cannot write the results file /nonexistent/kalvor/results.csv: No such file or directory");
 }
 
 TEST(WindowWithSimulator, CtrlTStartsAndStopsTheTrace) {

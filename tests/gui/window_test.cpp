@@ -1,7 +1,6 @@
 // The console's window over the real dialog: what it shows at start, how it follows the control
 // table page by page, and how clicks, typing and tab changes reach the table and the handlers.
 // Without --simulate every start shows the box "Can't open comport. init", closed as an operator would.
-#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_support.h"
+#include "ui/group_frame.h"
 
 using namespace kalvor;
 using namespace kalvor::guitest;
@@ -45,8 +45,8 @@ void ExpectMirrors(Console& c, const std::string& where) {
             EXPECT_EQ(l->text(), Q(ctl.text));
         } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
             EXPECT_EQ(e->text(), Q(ctl.text));
-        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-            EXPECT_EQ(g->title(), Q(ctl.text));
+        } else if (auto* g = qobject_cast<GroupFrame*>(w)) {
+            EXPECT_EQ(g->Title(), Q(ctl.text));
         }
     }
 }

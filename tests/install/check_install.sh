@@ -1,13 +1,17 @@
 #!/bin/sh
 # Installs a build into a temporary prefix and checks the installed tree:
-#   - exactly the expected files (programs, desktop entry, hicolor icons, manual pages);
+#   - exactly the expected files (programs, desktop entry, hicolor icons, gzip-compressed manual
+#     pages, copyright and changelog);
 #   - the desktop entry's keys, and desktop-file-validate when it is installed;
 #   - the icons are PNGs of the size their folder names, and an SVG;
 #   - the manual pages render without warnings (groff, man -l, when installed);
 #   - the installed programs run: versions, --help, documented exit statuses, the simulator's
 #     pseudo-terminal;
 #   - every option that a program's --help lists has an entry (.TP tag) under OPTIONS in its manual page,
-#     and every option the manual page describes there is in --help.
+#     and every option the manual page describes there is in --help;
+#   - the window ends on SIGTERM with status 143;
+#   - when lintian is installed: the Debian package of this build (cpack) has no lintian error or
+#     warning (information tags are listed) and no maintainer scripts.
 # zeda-sim is checked only when the build has it.
 #
 # Usage: check_install.sh BUILD_DIR [VERSION] [CMAKE]
@@ -92,10 +96,12 @@ HAVE_WINDOW=no
     echo share/applications/kalvor-tp.desktop
     for s in 16 32 48 64 128 256; do echo "share/icons/hicolor/${s}x${s}/apps/kalvor-tp.png"; done
     echo share/icons/hicolor/scalable/apps/kalvor-tp.svg
-    echo share/man/man1/kalvor-tp.1
+    echo share/man/man1/kalvor-tp.1.gz
+    echo share/doc/kalvor-tp/copyright
+    echo share/doc/kalvor-tp/changelog.gz
     if [ "$HAVE_SIM" = yes ]; then
         echo bin/zeda-sim
-        echo share/man/man1/zeda-sim.1
+        echo share/man/man1/zeda-sim.1.gz
     fi
 } | sort >"$TMP/expected"
 (cd "$PREFIX" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort) >"$TMP/actual"
@@ -143,10 +149,22 @@ if [ -f "$svg" ]; then
     if have xmllint; then check "SVG is well-formed XML" xmllint --noout "$svg"; fi
 fi
 
+# ---- copyright and changelog --------------------------------------------------------------------
+DOC=$PREFIX/share/doc/kalvor-tp
+if [ -f "$DOC/copyright" ]; then
+    check "copyright is in the machine-readable format" grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$DOC/copyright"
+    check "copyright: MIT, The KALVOR TP developers" sh -c 'grep -q "^License: MIT" "$1" && grep -q "The KALVOR TP developers" "$1"' sh "$DOC/copyright"
+fi
+if [ -f "$DOC/changelog.gz" ]; then
+    check "changelog.gz names this version" sh -c 'gzip -dc "$1" | head -n 1 | grep -q "^kalvor-tp ($2) "' sh "$DOC/changelog.gz" "${VERSION:-[0-9.]*}"
+fi
+
 # ---- manual pages -------------------------------------------------------------------------------
 for p in $PROGRAMS; do
-    page=$MAN1/$p.1
-    [ -f "$page" ] || continue
+    [ -f "$MAN1/$p.1.gz" ] || continue
+    check "$p.1.gz is gzip data" gzip -t "$MAN1/$p.1.gz"
+    page=$TMP/$p.1
+    gzip -dc "$MAN1/$p.1.gz" >"$page"
     upper=$(echo "$p" | tr '[:lower:]' '[:upper:]')
     check "$p.1: title $upper(1)" grep -q "^\.TH $upper 1 " "$page"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' 'SEE ALSO'; do
@@ -197,9 +215,10 @@ if [ -x "$KTP" ]; then
         else
             fail "kalvor-tp did not open its window: $(cat "$TMP/window.out")"
         fi
-        kill "$SIM_PID" 2>/dev/null
-        wait "$SIM_PID" 2>/dev/null
+        kill -TERM "$SIM_PID" 2>/dev/null
+        wait "$SIM_PID" 2>/dev/null; rc=$?
         SIM_PID=
+        check "kalvor-tp's window ends on SIGTERM with status 143 (exit $rc)" test "$rc" -eq 143
         # Without its module the program says so and exits 2 instead of failing to start.
         rm -f "$PREFIX/lib/kalvor-tp/kalvor-tp-window.so"
         "$KTP" --simulate zeda1000 >"$TMP/window.out" 2>&1; rc=$?
@@ -247,7 +266,7 @@ options_section() {
 }
 for p in $PROGRAMS; do
     help=$TMP/$p.help
-    page=$MAN1/$p.1
+    page=$TMP/$p.1
     if [ ! -s "$help" ] || [ ! -f "$page" ]; then continue; fi
     options_section "$page" >"$TMP/$p.options"
     long_options "$help" >"$TMP/$p.help-options"
@@ -263,5 +282,27 @@ for p in $PROGRAMS; do
     stale=$(comm -23 "$TMP/$p.man-options" "$TMP/$p.help-options" | tr '\n' ' ')
     check "$p.1 describes no option that $p --help lacks ($stale)" test -z "$stale"
 done
+
+# ---- the Debian package and lintian -------------------------------------------------------------
+CPACK=$(dirname "$CMAKE")/cpack
+[ -x "$CPACK" ] || CPACK=cpack
+if ! have lintian; then
+    skip "lintian is not installed: the package is not checked"
+elif ! have "$CPACK"; then
+    skip "cpack is not installed: the package is not checked"
+elif "$CPACK" -G DEB -B "$TMP/package" --config "$BUILD/CPackConfig.cmake" >"$TMP/cpack.log" 2>&1; then
+    deb=$(ls "$TMP"/package/kalvor-tp_*.deb 2>/dev/null | head -n 1)
+    lintian -i -I --pedantic "$deb" >"$TMP/lintian.log" 2>&1
+    grep '^I: ' "$TMP/lintian.log" | sed 's/^/  info: /'
+    if grep -q '^[EW]: ' "$TMP/lintian.log"; then
+        fail "lintian reports errors or warnings on $(basename "$deb"): $(grep '^[EW]: ' "$TMP/lintian.log")"
+    else
+        pass "lintian: no error and no warning on $(basename "$deb")"
+    fi
+    dpkg-deb -I "$deb" >"$TMP/deb-info"
+    check "the package has no maintainer scripts" sh -c '! grep -Eq " (preinst|postinst|prerm|postrm)( |$)" "$1"' sh "$TMP/deb-info"
+else
+    fail "cpack -G DEB: $(tail -n 5 "$TMP/cpack.log")"
+fi
 
 finish

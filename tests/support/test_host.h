@@ -93,6 +93,7 @@ public:
     void SetTimer(int id, unsigned ms) override { timers[id] = now + ms; }
     void KillTimer(int id) override { timers.erase(id); }
     int64_t MonotonicMs() override { return now; }
+    int64_t WallClockUs() override { return wallBaseUs + now * 1000; }
     LocalTime LocalNow() override;
     void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override {
         boxes.push_back({text, caption, icon, now});
@@ -115,6 +116,7 @@ public:
 
     int64_t now = 0;
     int64_t localBaseSeconds = 10 * 3600;  // local time of day at now == 0
+    int64_t wallBaseUs = 1796601600000000;  // 2026-12-07T00:00:00Z at now == 0
     std::map<int, int64_t> timers;
     std::deque<std::pair<unsigned, uintptr_t>> posted;
     std::vector<Box> boxes;

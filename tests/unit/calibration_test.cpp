@@ -5,6 +5,7 @@
 
 #include "protocol/link.h"
 #include "support/test_host.h"
+#include "zeda_module.h"
 
 using namespace kalvor;
 using namespace kalvor::test;
@@ -25,7 +26,7 @@ std::string LogText(const std::string& hexUpper) {
 
 struct Environment {
     std::string average = "500", plus1 = "30", minus1 = "13", len1a = "38", len1b = "62";
-    std::string plus2 = "", minus2 = "", len2a = "", len2b = "";
+    std::string plus2 = "", minus2 = "", len2a = "", len2b = "", average2 = "";
 };
 
 // Chooses the model, fills "Set Environmant" and presses "Set".
@@ -34,7 +35,7 @@ void Set(TestConsole& c, const Environment& e, bool zeda2000 = false) {
     c.Tab(4);
     for (auto [id, text] : {std::pair<int, const std::string&>{1082, e.average}, {1083, e.plus1}, {1084, e.minus1},
                             {1095, e.len1a}, {1096, e.len1b}, {1110, e.plus2}, {1111, e.minus2}, {1115, e.len2a},
-                            {1116, e.len2b}})
+                            {1116, e.len2b}, {1097, e.average2}})
         c.Type(id, text);
     c.Click(1098);
 }
@@ -51,11 +52,64 @@ TEST(CalibrationSet, ComputesLogsAndSendsTheRecord) {
     EXPECT_EQ(c.host.TimerDue(TIMER_ACK), c.host.now + 2000);
     EXPECT_TRUE(c.host.boxes.empty());
 
-    // ZEDA2000: the second block carries the typed margins and the packed lengths.
-    TestConsole d(kCalibration);
-    Set(d, {.plus2 = "25", .minus2 = "10", .len2a = "40", .len2b = "64"}, true);
-    EXPECT_EQ(d.Frames(), Strings{"04 50 02 80 15 36 38 30 34 35 39 26 3E 00 30 31 39 30 30 3A 40 64 00 03 F8"});
-    EXPECT_EQ(d.Texts({1085, 1086}), (Strings{"680", "459"}));
+}
+
+TEST(CalibrationSet, SecondBlockFromItsOwnAverage) {
+    // ZEDA2000: the second block has the first block's layout, its limits computed from box 1097
+    // with its own margins, its lengths plain; the first block stays as it was.
+    const std::string first = "04 50 02 80 15 36 38 30 34 35 39 26 3E 00 ";
+    struct Case {
+        const char* name;
+        Environment e;
+        const char* frame;  // the second block, ETX and BCC; empty: nothing is sent
+        const char* min2;
+        const char* max2;
+    };
+    const Case cases[] = {
+        {"typed 41/66, margins 25/10", {.plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66", .average2 = "400"},
+         "35 30 30 33 39 39 29 42 00 03 B3", "500", "399"},
+        {"limit 1 capped", {.plus2 = "30", .minus2 = "13", .len2a = "38", .len2b = "62", .average2 = "6ff"},
+         "37 3F 30 36 31 36 26 3E 00 03 CF", "7f0", "616"},
+        {"limits below 0x100", {.plus2 = "30", .minus2 = "13", .len2a = "38", .len2b = "62", .average2 = "0a5"},
+         "30 3D 36 30 38 3F 26 3E 00 03 CA", " d6", " 8f"},
+        {"second average missing", {.plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66"}, "", "  0", "  0"},
+        {"second average of two digits", {.plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66", .average2 = "a5"},
+         "", "  0", "  0"},
+        // "??" reads as 165 percent: limit 2 would be negative.
+        {"second minus margin ??", {.plus2 = "25", .minus2 = "??", .len2a = "41", .len2b = "66", .average2 = "400"}, "",
+         "500", "400"},
+        {"first minus margin ??", {.minus1 = "??", .plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66",
+          .average2 = "400"}, "", "400", "400"},  // the margins stop at the first bad box
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TestConsole c(kCalibration);
+        Set(c, k.e, true);
+        EXPECT_EQ(c.Frames(), *k.frame ? Strings{first + k.frame} : Strings{});
+        EXPECT_EQ(c.Texts({1113, 1114}), (Strings{k.min2, k.max2}));
+    }
+    // Under ZEDA1000 the second block's boxes are not read: "??" and no average there change nothing.
+    TestConsole c(kCalibration);
+    Set(c, {.plus2 = "??", .minus2 = "??"});
+    EXPECT_EQ(c.Frames(), Strings{kSet1000});
+    EXPECT_EQ(c.Texts({1113, 1114}), (Strings{"", ""}));
+}
+
+TEST(CalibrationSet, WriteThenReadRoundTripsThroughTheModule) {
+    zeda::SimOptions sim;
+    sim.model = 2000;
+    zeda::Module module(sim);
+    TestConsole c(kCalibration);
+    Set(c, {.plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66", .average2 = "400"}, true);
+    const auto w = c.CommandWrites();
+    ASSERT_EQ(w.size(), 1u);
+    const Bytes& frame = w[0].bytes;
+    const auto reply = module.Execute(frame[3], zeda::Bytes(frame.begin() + 4, frame.end() - 2));
+    ASSERT_TRUE(reply);
+    c.host.Deliver({0x06});
+    c.host.Deliver(Bytes(reply->frame.begin(), reply->frame.end()));
+    EXPECT_EQ(c.Texts({1085, 1086, 1095, 1096, 1113, 1114, 1115, 1116}),
+              (Strings{"680", "459", "38", "62", "500", "399", "41", "66"}));
 }
 
 TEST(CalibrationSet, LimitBoxes) {

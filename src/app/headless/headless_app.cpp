@@ -66,6 +66,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
+    if (!options.quiet) outputs.SetSummaryEcho([&err](const std::string& line) { err << "kalvor-tp: " << line << std::endl; });
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
     std::unique_ptr<ProgressLine> progress;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/headless/script_runner.h"
 #include "console/console_dlg.h"
 
 namespace kalvor {
@@ -13,18 +14,6 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 }  // namespace
-
-std::string EscapeText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\\') out += "\\\\";
-        else out += c;
-    }
-    return out;
-}
 
 HeadlessHost::HeadlessHost(std::ostream& out) : m_out(out), m_startMs(NowMs()) {
     for (int64_t& d : m_due) d = -1;

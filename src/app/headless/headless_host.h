@@ -13,6 +13,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/headless/script_host.h"
 #include "console/dialog_host.h"
 #include "serial/comm.h"
 
@@ -20,10 +21,7 @@ namespace kalvor {
 
 class CConsoleDlg;
 
-// CR, LF and backslash written as \r, \n and \\.
-std::string EscapeText(const std::string& text);
-
-class HeadlessHost final : public DialogHost, public RxSink {
+class HeadlessHost final : public DialogHost, public RxSink, public ScriptHost {
 public:
     explicit HeadlessHost(std::ostream& out);
     ~HeadlessHost() override;
@@ -46,15 +44,15 @@ public:
 
     // The UI loop: serve hand-overs, posted messages and timers for `ms` milliseconds, or until
     // `done` is true (checked after every event) or the limit passes. Returns done's last value.
-    void RunFor(int64_t ms);
-    bool RunUntil(const std::function<bool()>& done, int64_t limitMs);
+    void RunFor(int64_t ms) override;
+    bool RunUntil(const std::function<bool()>& done, int64_t limitMs) override;
     // Serve whatever is due now without waiting.
-    void Pump();
+    void Pump() override;
 
-    bool Ended() const { return m_ended; }
+    bool Ended() const override { return m_ended; }
     // From any thread (the signal watcher): the session is to end; every wait returns at once.
     void Interrupt(int signal);
-    int Interrupted() const { return m_interrupt.load(); }
+    int Interrupted() const override { return m_interrupt.load(); }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 

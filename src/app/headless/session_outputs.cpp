@@ -47,6 +47,7 @@ void SessionOutputs::Attach(CConsoleDlg& dlg) {
         dlg.Events().Add(m_recorder.get());
         m_recorder->SetSummarySink([this](const std::string& line) {
             if (m_dlg) AppendLine(*m_dlg, line);
+            if (m_echo) m_echo(line);
         });
     }
     dlg.Events().Add(this);

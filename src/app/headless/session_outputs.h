@@ -32,6 +32,8 @@ public:
     // Message pane. Before OnInitDialog, so the port's opening is seen.
     void Attach(CConsoleDlg& dlg);
     void Detach();
+    // The run summaries also go here (headless: standard error, where they outlive the session).
+    void SetSummaryEcho(std::function<void(const std::string& line)> echo) { m_echo = std::move(echo); }
 
     // The timed, decoded trace: started into `path` (appending when asked), or stopped.
     bool StartTrace(const std::string& path, bool append, std::string& error);
@@ -47,6 +49,7 @@ private:
     std::string PortLine() const;
 
     std::function<void(const std::string&)> m_report;
+    std::function<void(const std::string&)> m_echo;
     CConsoleDlg* m_dlg = nullptr;
     SessionTally m_tally;
     std::unique_ptr<BurnInRecorder> m_recorder;

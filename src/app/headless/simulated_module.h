@@ -40,6 +40,7 @@ public:
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& fallback = "") override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
+    std::string LastError() const override { return m_real.LastError(); }
 
 private:
     Profile& m_real;

@@ -1,0 +1,26 @@
+// What the script runner needs of a host: time that passes while the console is served. The
+// headless host spends real time; the test host moves its virtual clock, so a script's waits cost
+// nothing there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace kalvor {
+
+class ScriptHost {
+public:
+    virtual ~ScriptHost() = default;
+    // Serve timers, hand-overs and posted messages for `ms` milliseconds.
+    virtual void RunFor(int64_t ms) = 0;
+    // Serve until `done` is true or `limitMs` milliseconds have passed; returns done's last value.
+    virtual bool RunUntil(const std::function<bool()>& done, int64_t limitMs) = 0;
+    // Serve whatever is due now, without waiting.
+    virtual void Pump() = 0;
+    // The dialog has ended (EXIT).
+    virtual bool Ended() const = 0;
+    // The session is being ended by a signal (its number), 0 otherwise: waits return at once.
+    virtual int Interrupted() const { return 0; }
+};
+
+}  // namespace kalvor
