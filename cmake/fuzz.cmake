@@ -2,20 +2,21 @@
 #
 # Always built:
 #   fuzz_replay_console, fuzz_replay_parsers, run every file of fuzz/corpus/fuzz_console,
-#   fuzz_replay_script                        fuzz/corpus/fuzz_parsers and fuzz/corpus/fuzz_script
-#                                             through the targets' entry
+#   fuzz_replay_script, fuzz_replay_report    fuzz/corpus/fuzz_parsers, fuzz/corpus/fuzz_script and
+#                                             fuzz/corpus/fuzz_report through the targets' entry
 #                                             point; registered as tests of the same names, so a
 #                                             sanitizer build (-DKALVOR_SANITIZE=address) replays
 #                                             the corpus under ASan and UBSan
 #   fuzz_make_corpus                          writes the seed corpus
 # With -DKALVOR_FUZZ=ON and clang (CC=clang CXX=clang++), also the libFuzzer programs
-#   fuzz_console, fuzz_parsers, fuzz_script   -fsanitize=fuzzer,address,undefined
+#   fuzz_console, fuzz_parsers, fuzz_script,  -fsanitize=fuzzer,address,undefined
+#   fuzz_report
 # See fuzz/README.md for the commands.
 
-option(KALVOR_FUZZ "Build the libFuzzer programs fuzz_console, fuzz_parsers and fuzz_script (needs clang)" OFF)
+option(KALVOR_FUZZ "Build the libFuzzer programs fuzz_console, fuzz_parsers, fuzz_script and fuzz_report (needs clang)" OFF)
 
 set(KALVOR_FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)
-set(KALVOR_FUZZ_TARGETS console parsers script)
+set(KALVOR_FUZZ_TARGETS console parsers script report)
 # fuzz_script runs the headless script runner on the test host (tests/support/script_test_host).
 set(KALVOR_FUZZ_SUPPORT_SOURCES ${KALVOR_FUZZ_DIR}/harness.cpp ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp
     ${CMAKE_SOURCE_DIR}/tests/support/script_test_host.cpp ${CMAKE_SOURCE_DIR}/src/app/headless/script_runner.cpp
@@ -25,7 +26,7 @@ set(KALVOR_FUZZ_INCLUDES ${KALVOR_FUZZ_DIR} ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SO
 # The harness and the test host on the ordinary libraries (whatever sanitizers the build has).
 add_library(kalvor_fuzz_support STATIC ${KALVOR_FUZZ_SUPPORT_SOURCES})
 target_include_directories(kalvor_fuzz_support PUBLIC ${KALVOR_FUZZ_INCLUDES})
-target_link_libraries(kalvor_fuzz_support PUBLIC kalvor_core zeda_sim)
+target_link_libraries(kalvor_fuzz_support PUBLIC kalvor_report kalvor_core zeda_sim)
 
 foreach(target ${KALVOR_FUZZ_TARGETS})
   add_executable(fuzz_replay_${target} ${KALVOR_FUZZ_DIR}/fuzz_${target}.cpp ${KALVOR_FUZZ_DIR}/replay_main.cpp)
@@ -49,7 +50,7 @@ if(KALVOR_FUZZ)
     set(KALVOR_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
                           -fno-omit-frame-pointer -g)
     add_library(kalvor_fuzz_instrumented STATIC
-                ${KALVOR_CORE_SOURCES} ${ZEDA_SIM_SOURCES} ${KALVOR_FUZZ_SUPPORT_SOURCES})
+                ${KALVOR_CORE_SOURCES} ${KALVOR_REPORT_SOURCES} ${ZEDA_SIM_SOURCES} ${KALVOR_FUZZ_SUPPORT_SOURCES})
     target_include_directories(kalvor_fuzz_instrumented PUBLIC ${KALVOR_FUZZ_INCLUDES})
     target_compile_options(kalvor_fuzz_instrumented PRIVATE ${KALVOR_FUZZ_FLAGS})
     target_link_libraries(kalvor_fuzz_instrumented PUBLIC Threads::Threads util)

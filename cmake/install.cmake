@@ -112,7 +112,7 @@ pseudo-terminal or a serial device, to try the console without hardware.")
 # behind. The package step (cmake/deb_depends.cmake) asks dpkg-shlibdeps itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 if(KALVOR_WITH_QT)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6, libqt6gui6, libqt6core6, libudev1, libc6, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6charts6, libqt6widgets6, libqt6gui6, libqt6core6, libudev1, libc6, libstdc++6")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libudev1, libc6, libstdc++6")
 endif()

@@ -10,7 +10,7 @@ jobs="$(nproc)"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: unit and channel tests, fuzz corpus replay"
 cmake -S . -B build-asan -G Ninja -DKALVOR_WITH_QT=OFF -DKALVOR_SANITIZE=address >/dev/null
-cmake --build build-asan -j"$jobs" --target unit_tests channel_tests fuzz_replay_console fuzz_replay_parsers fuzz_replay_script
+cmake --build build-asan -j"$jobs" --target unit_tests channel_tests fuzz_replay_console fuzz_replay_parsers fuzz_replay_script fuzz_replay_report
 ./build-asan/unit_tests --gtest_brief=1
 ./build-asan/channel_tests --gtest_brief=1
 ctest --test-dir build-asan --output-on-failure -R '^fuzz_replay_'

@@ -7,12 +7,15 @@
 #include "app/headless/headless_app.h"
 #include "app/headless/script_runner.h"
 #include "app/ports/port_listing.h"
+#include "report/report_command.h"
 
 #ifdef KALVOR_WITH_WINDOW
 #include "app/window/window_loader.h"
 #endif
 
 int main(int argc, char** argv) {
+    // The burn-in report reads results files only: no port, no window, no console.
+    if (kalvor::report::WantsReport(argc, argv)) return kalvor::report::ReportMain(argc, argv, std::cout, std::cerr);
     kalvor::AppOptions options;
     const std::string bad = kalvor::ParseOptions(argc, argv, options);
     if (!bad.empty()) {

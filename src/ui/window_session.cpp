@@ -1,5 +1,6 @@
 #include "ui/window_session.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -48,6 +49,16 @@ bool WindowSession::Prepare(std::string& error) {
     m_window->SetTraceToggle([this] { return ToggleTrace(); });
     if (m_outputs->Tracing()) m_window->ShowFootnote("Trace: " + m_tracePath);
     m_host->SetBoxParent(m_window.get());
+    // The live run chart: a window of its own, fed by the run events; Ctrl+G or the window's
+    // context menu opens it.
+    m_runChart = std::make_unique<RunChartWindow>();
+    m_dlg->Events().Add(m_runChart.get());
+    auto* chartAction = new QAction(QStringLiteral("Run chart"), m_window.get());
+    chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    QObject::connect(chartAction, &QAction::triggered, m_runChart.get(), &RunChartWindow::Toggle);
+    m_window->addAction(chartAction);
+    m_runChart->addAction(chartAction);  // Ctrl+G in the chart's window closes it again
+    m_window->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_host->SetEndHandler([this](int) { m_window->close(); });
     return true;
 }
@@ -101,6 +112,10 @@ void WindowSession::Close() {
         m_reconnect.reset();
     }
     if (m_outputs) m_outputs->Detach();
+    if (m_runChart) {
+        if (m_dlg) m_dlg->Events().Remove(m_runChart.get());
+        m_runChart.reset();
+    }
     m_window.reset();
     if (m_host) m_host->Attach(nullptr);
     m_dlg.reset();  // closes a port that is still open

@@ -17,6 +17,7 @@
 #include "console/profile.h"
 #include "ui/console_window.h"
 #include "ui/qt_host.h"
+#include "ui/run_chart_window.h"
 
 namespace kalvor {
 
@@ -49,6 +50,8 @@ public:
     CConsoleDlg& Dialog() { return *m_dlg; }
     ConsoleWindow& Window() { return *m_window; }
     SimulatedModule& Module() { return m_module; }
+    // The live run chart (Ctrl+G, or "Run chart" in the window's context menu).
+    RunChartWindow& RunChart() { return *m_runChart; }
 
 private:
     AppOptions m_options;
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<CConsoleDlg> m_dlg;
     std::unique_ptr<PortWatcher> m_reconnect;  // opens a lost port again when it comes back
     std::unique_ptr<ConsoleWindow> m_window;
+    std::unique_ptr<RunChartWindow> m_runChart;
 };
 
 }  // namespace kalvor
