@@ -47,8 +47,13 @@ public:
     // Shows `text` at the window's foot, left of "EXIT" (the trace's file while it runs).
     void ShowFootnote(const std::string& text);
 
+    // A pane shows the newest lines of its text, at most this many (and never more than the
+    // pane keeps): a line of the document costs about half a KiB, so the whole 4 MiB of short
+    // lines would take hundreds of MB.
+    static constexpr int kPaneViewLines = 10000;
+
     // ControlObserver
-    void OnControlChanged(const Control& control, ControlChange change, const std::string& appended) override;
+    void OnControlChanged(const Control& control, ControlChange change, std::string_view bytes) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,10 +63,11 @@ private:
     std::function<std::string()> m_traceToggle;
     QLabel* m_footnote = nullptr;
 
+    // The document shows the table's text from `viewStart` on, with line breaks folded.
     struct Pane {
         QPlainTextEdit* edit = nullptr;
-        std::string display;   // what the widget shows (the table's text with line breaks folded)
-        char pendingBreak = 0; // DisplayText state after `display`
+        size_t viewStart = 0;   // byte offset in the table's text where the document begins
+        char pendingBreak = 0;  // DisplayText state at the end of the text
     };
 
     QWidget* MakeWidget(const Control& c);
@@ -69,7 +75,10 @@ private:
     void SyncTabs();
     void SyncChecks();
     void SetWidgetText(const Control& c);
-    void AppendToPane(Pane& pane, const std::string& tail);
+    void ShowWholePane(Pane& pane, const std::string& text);
+    void AppendToPane(Pane& pane, const std::string& text, std::string_view tail);
+    void DropFromPane(Pane& pane, const std::string& text, std::string_view dropped);
+    void LimitPaneView(Pane& pane, const std::string& text);
     void UserClicked(int id);
     void UserChangedTab(int index);
     void UserEditedPane(int id);
