@@ -46,20 +46,8 @@ void ControlTable::SetText(int id, const std::string& text) {
     Control* c = Find(id);
     if (!c || c->text == text) return;
     ++c->textVersion;
-    // A pane that only grew is reported as an append, so a window can add the tail instead of
-    // laying out the whole text again.
-    if (!m_observer) {
-        c->text = text;
-        return;
-    }
-    const size_t old = c->text.size();
-    if (text.size() > old && text.compare(0, old, c->text) == 0) {
-        c->text = text;
-        Notify(*c, ControlChange::TextAppended, std::string_view(c->text).substr(old));
-    } else {
-        c->text = text;
-        Notify(*c, ControlChange::Text);
-    }
+    c->text = text;
+    Notify(*c, ControlChange::Text);
 }
 
 void ControlTable::ChangePaneText(int id, size_t dropped, std::string_view appended) {

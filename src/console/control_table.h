@@ -82,6 +82,7 @@ public:
     // check state). Each notifies the observer when the state really changes.
     void Show(int id, bool show);
     void Enable(int id, bool enable);
+    // Replaces the whole text (ControlChange::Text).
     void SetText(int id, const std::string& text);
     // A pane's text changes by dropping `dropped` bytes from its front and appending `appended`
     // (what the dialog's pane log did since the last exchange): the observer is told exactly that.
