@@ -1,13 +1,17 @@
 // A babbling line: kalvor-tp (headless, or its window under QT_QPA_PLATFORM=offscreen) on the
 // slave side of a pseudo-terminal, flooded from the master side as fast as it takes the bytes in.
-// Every 10 s the program prints the bytes the console took in that interval and the console's
-// resident memory; at the end the throughput of the last minute beside the first (or, for runs
-// shorter than two minutes, of the last fifth beside the first fifth).
+// Every 10 s the program prints the bytes the console took in that interval, the same per second
+// of CPU time the console used (on a shared machine the console's share of the CPU changes with
+// the others' load; bytes per CPU second do not), and the console's resident memory. At the end:
+// the throughput of the last minute beside the first (or, for runs shorter than two minutes, of
+// the last fifth beside the first fifth), both ways.
 //
 // Kinds of flood:
 //   soh      every byte an SOH: each is shown as a raw frame in the Message pane
 //   unasked  unasked good frames: "STATUS" answers, each a Status pane line and an ACK
-//   noise    random bytes, one in 32 an SOH: raw frames of every length
+//   noise    random bytes, one in 32 an SOH and none an ETX: raw frames of every length (with
+//            ETX bytes, frames with a wrong BCC end each exchange with the box "Error Receive
+//            Frame", which in the window waits for the operator and holds the reader meanwhile)
 //
 //   bench_flood headless|window soh|unasked|noise SECONDS [PATH-TO-kalvor-tp]
 #include <fcntl.h>
@@ -24,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,11 +51,28 @@ std::vector<uint8_t> Pattern(const std::string& kind) {
         p.resize(1 << 16);
         for (uint8_t& b : p) {
             b = static_cast<uint8_t>(rng());
-            if (b == kalvor::SOH) b = 0x00;
+            if (b == kalvor::SOH || b == kalvor::ETX) b = 0x00;
             if (rng() % 32 == 0) b = kalvor::SOH;
         }
     }
     return p;
+}
+
+// CPU time of process `pid` (all its threads), in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string f;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14) utime = std::stoull(f);
+        if (i == 15) stime = std::stoull(f);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 }  // namespace
@@ -113,7 +135,9 @@ int main(int argc, char** argv) {
                 window ? "window (offscreen)" : "headless", seconds);
     std::fflush(stdout);
     std::vector<double> perSecond;  // bytes taken in, one entry per second
+    std::vector<double> cpu;        // the console's CPU seconds at the end of each second
     const auto start = Clock::now();
+    const double cpu0 = CpuSeconds(pid);
     auto nextSecond = start + std::chrono::seconds(1);
     size_t at = 0;
     uint64_t second = 0, interval = 0;
@@ -139,11 +163,15 @@ int main(int argc, char** argv) {
         }
         if (Clock::now() >= nextSecond) {
             perSecond.push_back(static_cast<double>(second));
+            cpu.push_back(CpuSeconds(pid));
             interval += second;
             second = 0;
             nextSecond += std::chrono::seconds(1);
             if (perSecond.size() % 10 == 0) {
-                std::printf("  %4zu s  %8.1f KB/s  %6.1f MiB\n", perSecond.size(), interval / 10.0 / 1000.0,
+                const size_t n = cpu.size();
+                const double used = cpu[n - 1] - (n > 10 ? cpu[n - 11] : cpu0);
+                std::printf("  %4zu s  %8.1f KB/s  %8.1f KB per CPU s  %6.1f MiB\n", perSecond.size(),
+                            interval / 10.0 / 1000.0, used > 0 ? interval / used / 1000.0 : 0.0,
                             kalvor::bench::ResidentKiB(pid) / 1024.0);
                 std::fflush(stdout);
                 interval = 0;
@@ -156,14 +184,19 @@ int main(int argc, char** argv) {
     ::close(master);
     std::filesystem::remove_all(dir);
 
-    const size_t window_ = perSecond.size() >= 120 ? 60 : std::max<size_t>(1, perSecond.size() / 5);
+    const size_t n = perSecond.size();
+    const size_t w = n >= 120 ? 60 : std::max<size_t>(1, n / 5);
+    if (n < 2 * w) return 1;
     double first = 0, last = 0;
-    for (size_t i = 0; i < window_ && i < perSecond.size(); ++i) {
+    for (size_t i = 0; i < w; ++i) {
         first += perSecond[i];
-        last += perSecond[perSecond.size() - 1 - i];
+        last += perSecond[n - 1 - i];
     }
-    std::printf("  first %zu s %.1f KB/s, last %zu s %.1f KB/s: last / first %.2f; resident memory at the end %.1f MiB\n",
-                window_, first / window_ / 1000.0, window_, last / window_ / 1000.0, first > 0 ? last / first : 0.0,
-                rssEnd / 1024.0);
+    const double cpuFirst = cpu[w - 1] - cpu0, cpuLast = cpu[n - 1] - cpu[n - 1 - w];
+    const double perCpuFirst = cpuFirst > 0 ? first / cpuFirst : 0, perCpuLast = cpuLast > 0 ? last / cpuLast : 0;
+    std::printf("  first %zu s %.1f KB/s (%.1f KB per CPU s), last %zu s %.1f KB/s (%.1f KB per CPU s): "
+                "last / first %.2f (per CPU s %.2f); resident memory at the end %.1f MiB\n",
+                w, first / w / 1000.0, perCpuFirst / 1000.0, w, last / w / 1000.0, perCpuLast / 1000.0,
+                first > 0 ? last / first : 0.0, perCpuFirst > 0 ? perCpuLast / perCpuFirst : 0.0, rssEnd / 1024.0);
     return 0;
 }

@@ -332,19 +332,33 @@ void ConsoleWindow::ShowWholePane(Pane& pane, const std::string& text) {
     if (lines > static_cast<size_t>(kPaneViewLines))
         pane.viewStart = ui::SkipDisplayLines(text, lines - static_cast<size_t>(kPaneViewLines));
     pane.edit->setPlainText(Latin1(ui::DisplayText(std::string_view(text).substr(pane.viewStart), pane.pendingBreak)));
+    pane.shownEnd = text.size();
     ScrollToEnd(pane.edit);
 }
 
-void ConsoleWindow::AppendToPane(Pane& pane, const std::string& text, std::string_view tail) {
-    // Only the new tail goes into the document: re-setting a long log at every line would lay it
-    // out again each time.
-    const std::string shown = ui::DisplayText(tail, pane.pendingBreak);
+void ConsoleWindow::QueueFlush(int id, Pane& pane) {
+    if (pane.flushQueued) return;
+    pane.flushQueued = true;
+    QMetaObject::invokeMethod(this, [this, id] { FlushPane(id); }, Qt::QueuedConnection);
+}
+
+void ConsoleWindow::FlushPane(int id) {
+    Pane& pane = m_panes[id];
+    pane.flushQueued = false;
+    const std::string& text = m_table.Text(id);
+    if (pane.shownEnd >= text.size()) return;
+    // Only the new tail goes into the document: re-setting a long log would lay it out again.
+    const std::string shown = ui::DisplayText(std::string_view(text).substr(pane.shownEnd), pane.pendingBreak);
+    pane.shownEnd = text.size();
     if (shown.empty()) return;
+    const bool wasSyncing = m_syncing;
+    m_syncing = true;
     QTextCursor cursor(pane.edit->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(Latin1(shown));
     LimitPaneView(pane, text);
     ScrollToEnd(pane.edit);
+    m_syncing = wasSyncing;
 }
 
 void ConsoleWindow::LimitPaneView(Pane& pane, const std::string& text) {
@@ -358,18 +372,20 @@ void ConsoleWindow::LimitPaneView(Pane& pane, const std::string& text) {
 }
 
 void ConsoleWindow::DropFromPane(Pane& pane, const std::string& text, std::string_view dropped) {
-    // `dropped` is the front of `text`, about to go.
-    if (dropped.size() <= pane.viewStart) {
-        pane.viewStart -= dropped.size();
-        return;
+    // `dropped` is the front of `text`, about to go; the pane drops only whole lines (but for
+    // one line longer than all it keeps, cut inside).
+    const size_t d = dropped.size();
+    if (d <= pane.viewStart) {
+        pane.viewStart -= d;
+        pane.shownEnd -= d;
+    } else if (d >= pane.shownEnd || !IsLineBreak(dropped.back())) {
+        // Everything shown goes, or a cut inside a line: show what stays, whole.
+        ShowWholePane(pane, text.substr(d));
+    } else {
+        RemoveFirstLines(pane.edit, ui::DisplayLineBreaks(dropped.substr(pane.viewStart)));
+        pane.viewStart = 0;
+        pane.shownEnd -= d;
     }
-    if (!IsLineBreak(dropped.back())) {
-        // A cut inside one very long line: show what stays, whole.
-        ShowWholePane(pane, text.substr(dropped.size()));
-        return;
-    }
-    RemoveFirstLines(pane.edit, ui::DisplayLineBreaks(dropped.substr(pane.viewStart)));
-    pane.viewStart = 0;
 }
 
 void ConsoleWindow::OnControlChanged(const Control& c, ControlChange change, std::string_view bytes) {
@@ -382,7 +398,7 @@ void ConsoleWindow::OnControlChanged(const Control& c, ControlChange change, std
     case ControlChange::TextAppended: {
         auto pane = m_panes.find(c.id);
         if (pane != m_panes.end())
-            AppendToPane(pane->second, c.text, bytes);
+            QueueFlush(c.id, pane->second);
         else
             SetWidgetText(c);
         break;
@@ -442,16 +458,20 @@ void ConsoleWindow::UserChangedTab(int index) {
 void ConsoleWindow::UserEditedPane(int id) {
     if (m_syncing) return;
     Pane& pane = m_panes[id];
-    // The document shows the text from viewStart on; what lies before it stays as it is.
+    // The document shows the text from viewStart to shownEnd; what lies before and after stays.
     const std::string& full = m_table.Text(id);
     const size_t start = std::min(pane.viewStart, full.size());
-    const std::string shownText = full.substr(start);
+    const size_t end = std::clamp(pane.shownEnd, start, full.size());
+    const std::string shownText = full.substr(start, end - start);
     const std::string now = Bytes(pane.edit->toPlainText());
+    const std::string edited = ui::ApplyPaneEdit(shownText, ui::DisplayText(shownText), now);
     std::string text = full.substr(0, start);
-    text += ui::ApplyPaneEdit(shownText, ui::DisplayText(shownText), now);
+    text += edited;
+    text += std::string_view(full).substr(end);
     pane.viewStart = start;
+    pane.shownEnd = start + edited.size();
     pane.pendingBreak = 0;
-    ui::DisplayText(std::string_view(text).substr(start), pane.pendingBreak);
+    ui::DisplayText(edited, pane.pendingBreak);
     m_table.UserSetText(id, text);
 }
 

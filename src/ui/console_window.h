@@ -63,11 +63,15 @@ private:
     std::function<std::string()> m_traceToggle;
     QLabel* m_footnote = nullptr;
 
-    // The document shows the table's text from `viewStart` on, with line breaks folded.
+    // The document shows the table's text from `viewStart` to `shownEnd`, with line breaks folded.
+    // What the table gains after `shownEnd` goes into the document once per turn of the event
+    // loop, in one piece: a babbling line brings many lines per chunk read.
     struct Pane {
         QPlainTextEdit* edit = nullptr;
-        size_t viewStart = 0;   // byte offset in the table's text where the document begins
-        char pendingBreak = 0;  // DisplayText state at the end of the text
+        size_t viewStart = 0;     // byte offset in the table's text where the document begins
+        size_t shownEnd = 0;      // byte offset in the table's text where the document ends
+        char pendingBreak = 0;    // DisplayText state at shownEnd
+        bool flushQueued = false; // a FlushPane is on its way
     };
 
     QWidget* MakeWidget(const Control& c);
@@ -76,7 +80,8 @@ private:
     void SyncChecks();
     void SetWidgetText(const Control& c);
     void ShowWholePane(Pane& pane, const std::string& text);
-    void AppendToPane(Pane& pane, const std::string& text, std::string_view tail);
+    void QueueFlush(int id, Pane& pane);
+    void FlushPane(int id);
     void DropFromPane(Pane& pane, const std::string& text, std::string_view dropped);
     void LimitPaneView(Pane& pane, const std::string& text);
     void UserClicked(int id);

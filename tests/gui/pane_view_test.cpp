@@ -50,6 +50,7 @@ TEST(WindowPanes, TheViewShowsTheNewestLinesOfThePaneThroughBothLimits) {
     for (int step = 0; step < 80 && !dropped; ++step) {
         const std::string piece = chunk + std::to_string(step);
         c.dlg().AppendStatus(piece);
+        QApplication::processEvents();
         total += piece.size() + 2;
         const std::string& text = c.table().Text(1004);
         dropped = text.size() < total;
@@ -72,6 +73,7 @@ TEST(WindowPanes, TheViewShowsTheNewestLinesOfThePaneThroughBothLimits) {
     QTest::keyClicks(pane, QStringLiteral("x"));
     EXPECT_EQ(c.table().Text(1004), before + "x");
     c.dlg().AppendStatus("next");
+    QApplication::processEvents();
     EXPECT_EQ(c.table().Text(1004), before + "xnext\n\r");
     EXPECT_TRUE(pane->toPlainText().endsWith(QStringLiteral("xnext\n")));
 }
