@@ -7,6 +7,12 @@
 // has been repainted.
 //
 //   bench_window [CYCLES]      (default 10200: 200 measured at the start, 200 after 10,000)
+//
+// With --panes, the time per frame instead, for three kinds of frame and both panes holding 0,
+// 10,000 and 100,000 lines and filled to their 4 MiB limit: the console, the mirroring onto the
+// window and the event loop with its repaint, per frame (median and p99 of 2,000 frames).
+//
+//   bench_window --panes
 #include <stdlib.h>
 
 #include <QApplication>
@@ -15,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_support.h"
@@ -36,15 +43,77 @@ void Summary(const char* what, std::vector<double> handler, std::vector<double> 
                 bench::Percentile(window, 50));
 }
 
+struct Figures {
+    double median, p99;
+    long rssKiB;
+};
+
+// One window, its panes filled with `lines` lines (-1: to the limit), then `frames` of `unit`.
+Figures FramesWithPanes(const bench::Bytes& unit, long lines, int frames) {
+    QtHost host;
+    bench::NullProfile profile;
+    CConsoleDlg dlg(host, profile, std::make_unique<bench::NullChannel>(), ConsoleOptions{});
+    host.Attach(&dlg);
+    ConsoleWindow window(dlg);
+    host.SetBoxParent(&window);
+    dlg.OnInitDialog();
+    window.show();
+    const std::string line = "STATUS ERR : 00 SEN0 : 41 SEN1 : 02\r\n";
+    const size_t n = lines >= 0 ? static_cast<size_t>(lines) : PaneLog::kDefaultLimit / line.size();
+    std::string pane;
+    pane.reserve(n * line.size());
+    for (size_t i = 0; i < n; ++i) pane += line;
+    dlg.Controls().SetText(1003, pane);
+    dlg.Controls().SetText(1004, pane);
+    QApplication::processEvents();
+    std::vector<double> us;
+    for (int i = 0; i < frames + 200; ++i) {
+        const auto t0 = Clock::now();
+        dlg.OnCommRxChar(unit.data(), static_cast<uint16_t>(unit.size()));
+        QApplication::processEvents();
+        if (i >= 200) us.push_back(Us(Clock::now() - t0));
+    }
+    const Figures f{bench::Percentile(us, 50), bench::Percentile(us, 99), bench::ResidentKiB()};
+    dlg.OnClose();
+    host.Shutdown();
+    return f;
+}
+
+int PanesMode() {
+    struct Kind {
+        const char* name;
+        bench::Bytes unit;
+    };
+    const Kind kinds[] = {{"STATUS answers", bench::Response('F', {'0', 0x00, 0x41, 0x02})},
+                          {"raw frames (cut notices)", {SOH, 0x9C, '<', SOH}},
+                          {"unasked frames (notices)", bench::Response(0x9C, {'1'}, 0x9C)}};
+    std::printf("Window (offscreen), time per frame with both panes long (median / p99 of 2,000 frames)\n");
+    for (const Kind& k : kinds) {
+        std::printf("  %-26s", k.name);
+        double base = 0;
+        for (long lines : {0L, 10000L, 100000L, -1L}) {
+            const Figures f = FramesWithPanes(k.unit, lines, 2000);
+            if (lines == 0) base = f.median;
+            std::printf(" | %s %6.1f / %6.1f us (%.2f)", lines < 0 ? "limit" : std::to_string(lines).c_str(), f.median,
+                        f.p99, f.median / base);
+        }
+        std::printf("\n");
+    }
+    std::printf("  resident memory after the last run: %.1f MiB\n", bench::ResidentKiB() / 1024.0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int cycles = argc > 1 ? std::atoi(argv[1]) : 10200;
+    const bool panes = argc > 1 && std::string(argv[1]) == "--panes";
+    const int cycles = argc > 1 && !panes ? std::atoi(argv[1]) : 10200;
     const int measured = 200;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    if (panes) return PanesMode();
 
     QtHost host;
     bench::NullProfile profile;

@@ -7,6 +7,7 @@
 #   bench_dispense_run  a 100-cycle dispense run against the simulator beside its floor
 #   bench_process       kalvor-tp: start to port open, idle CPU, resident memory
 #   bench_window        the Qt window's time per dispense cycle, at the start and after 10,000 lines
+#   bench_flood         kalvor-tp on a pseudo-terminal flooded at full speed: throughput and memory
 #   soak                2,000 dispense cycles against the simulator with faults of every kind
 
 option(KALVOR_BENCH "Build the benchmarks and the soak program" OFF)
@@ -29,6 +30,7 @@ if(KALVOR_BENCH)
   kalvor_bench(bench_ack_latency kalvor_headless)
   kalvor_bench(bench_dispense_run kalvor_headless)
   kalvor_bench(bench_process kalvor_core util)
+  kalvor_bench(bench_flood kalvor_core util)
   kalvor_bench(soak kalvor_headless)
   if(KALVOR_WITH_QT AND TARGET kalvor_ui)
     kalvor_bench(bench_window kalvor_ui)

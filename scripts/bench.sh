@@ -5,6 +5,9 @@
 #   scripts/bench.sh               every benchmark (about three minutes)
 #   scripts/bench.sh soak [ARGS]   the soak instead: 2,000 dispense cycles with faults, shared
 #                                  among 8 consoles (about 40 minutes; see bench/soak.cpp for ARGS)
+#   scripts/bench.sh floods [S]    the floods instead: SOH storm, unasked frames and noise against
+#                                  the headless host and the window, S seconds each (default 600),
+#                                  two at a time (3 x S in all)
 # KALVOR_BENCH_BUILD overrides the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +20,15 @@ cmake --build "$BUILD" -j"$jobs"
 if [ "${1:-}" = "soak" ]; then
     shift
     exec "$BUILD/soak" "$@"
+fi
+if [ "${1:-}" = "floods" ]; then
+    seconds="${2:-600}"
+    for kind in soh unasked noise; do
+        "$BUILD/bench_flood" headless "$kind" "$seconds" "$BUILD/kalvor-tp" &
+        "$BUILD/bench_flood" window "$kind" "$seconds" "$BUILD/kalvor-tp"
+        wait
+    done
+    exit 0
 fi
 
 export QT_QPA_PLATFORM=offscreen
@@ -36,4 +48,7 @@ if [ -x "$BUILD/bench_window" ]; then
     echo
     echo "== The window during a long run"
     "$BUILD/bench_window" 10200
+    echo
+    echo "== The window: time per frame with long panes"
+    "$BUILD/bench_window" --panes
 fi

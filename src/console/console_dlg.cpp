@@ -24,7 +24,6 @@ const CConsoleDlg::CheckBinding CConsoleDlg::kCheckBindings[] = {
 };
 
 const CConsoleDlg::TextBinding CConsoleDlg::kTextBindings[] = {
-    {1003, &CConsoleDlg::m_strMessage},    {1004, &CConsoleDlg::m_strStatus},
     {1028, &CConsoleDlg::m_strUpperRequest}, {1029, &CConsoleDlg::m_strLowerRequest},
     {1030, &CConsoleDlg::m_strRepeat},     {1031, &CConsoleDlg::m_strTotal},
     {1032, &CConsoleDlg::m_strExecuted},   {1082, &CConsoleDlg::m_strAverage1},
@@ -36,6 +35,9 @@ const CConsoleDlg::TextBinding CConsoleDlg::kTextBindings[] = {
     {1114, &CConsoleDlg::m_strMax2},       {1115, &CConsoleDlg::m_strLen2a},
     {1116, &CConsoleDlg::m_strLen2b},      {1137, &CConsoleDlg::m_strRjtCount},
 };
+
+const CConsoleDlg::PaneBinding CConsoleDlg::kPaneBindings[2] = {
+    {1003, &CConsoleDlg::m_strMessage}, {1004, &CConsoleDlg::m_strStatus}};
 
 CConsoleDlg::CConsoleDlg(DialogHost& host, Profile& profile, std::unique_ptr<Channel> channel,
                          ConsoleOptions options)
@@ -60,12 +62,42 @@ CConsoleDlg::~CConsoleDlg() {
 
 void CConsoleDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
+        PullPane(0);
+        PullPane(1);
         for (const TextBinding& b : kTextBindings) this->*b.member = m_controls.Text(b.id);
         for (const CheckBinding& b : kCheckBindings) this->*b.member = m_controls.Checked(b.id);
     } else {
+        PushPane(0);
+        PushPane(1);
         for (const TextBinding& b : kTextBindings) m_controls.SetText(b.id, this->*b.member);
         for (const CheckBinding& b : kCheckBindings) m_controls.SetCheck(b.id, this->*b.member);
     }
+}
+
+// The pane's text becomes the table's, as a copy would make it; it is copied only when the two
+// differ: the table's was changed (the operator typed) or the dialog's was and was not pushed.
+void CConsoleDlg::PullPane(int index) {
+    const PaneBinding& b = kPaneBindings[index];
+    PaneLog& log = this->*b.member;
+    if (m_controls.TextVersion(b.id) == m_paneVersions[index]) {
+        // The table holds what was last exchanged: undo what the dialog did since, if anything.
+        if (!log.Changed() || log.Revert()) return;
+    }
+    log.Reset(m_controls.Text(b.id));
+    m_paneVersions[index] = m_controls.TextVersion(b.id);
+}
+
+// The table's text becomes the pane's: by the change since the last exchange when the table
+// still holds what it held then, whole otherwise.
+void CConsoleDlg::PushPane(int index) {
+    const PaneBinding& b = kPaneBindings[index];
+    PaneLog& log = this->*b.member;
+    if (m_controls.TextVersion(b.id) != m_paneVersions[index] || log.Replaced())
+        m_controls.SetText(b.id, log.str());
+    else if (log.Changed())
+        m_controls.ChangePaneText(b.id, log.Dropped(), log.Appended());
+    log.MarkSynced();
+    m_paneVersions[index] = m_controls.TextVersion(b.id);
 }
 
 int& CConsoleDlg::CheckMember(int controlId) {

@@ -76,8 +76,8 @@ public:
     // --- DecoderTarget ----------------------------------------------------------------------
     void Pull() override { UpdateData(true); }
     void Push() override { UpdateData(false); }
-    std::string& MessageText() override { return m_strMessage; }
-    std::string& StatusText() override { return m_strStatus; }
+    PaneLog& MessageText() override { return m_strMessage; }
+    PaneLog& StatusText() override { return m_strStatus; }
     int& CheckMember(int controlId) override;
     std::string& EditMember(int controlId) override;
     int Model() const override { return m_nModel; }
@@ -196,6 +196,16 @@ private:
     };
     static const CheckBinding kCheckBindings[];
     static const TextBinding kTextBindings[];
+    // The two panes are exchanged by what changed since the last exchange: the table's text by
+    // its version, the dialog's by its log.
+    struct PaneBinding {
+        int id;
+        PaneLog CConsoleDlg::*member;
+    };
+    static const PaneBinding kPaneBindings[2];
+    uint64_t m_paneVersions[2] = {};  // the table's text version at the last exchange of each pane
+    void PullPane(int index);
+    void PushPane(int index);
 
     DialogHost& m_host;
     Profile& m_profile;
@@ -213,7 +223,7 @@ private:
     bool m_cancelRequested = false;  // "Cancel" pressed during the run
 
     // Panes and edit texts.
-    std::string m_strMessage, m_strStatus;
+    PaneLog m_strMessage, m_strStatus;
     std::string m_strUpperRequest, m_strLowerRequest, m_strRepeat, m_strTotal, m_strExecuted;
     std::string m_strRjtCount;
     std::string m_strAverage1, m_strPlus1, m_strMinus1, m_strMin1, m_strMax1, m_strLen1a, m_strLen1b;

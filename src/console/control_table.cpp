@@ -24,8 +24,8 @@ const Control* ControlTable::Find(int id) const {
     return nullptr;
 }
 
-void ControlTable::Notify(const Control& c, ControlChange change, const std::string& appended) {
-    if (m_observer) m_observer->OnControlChanged(c, change, appended);
+void ControlTable::Notify(const Control& c, ControlChange change, std::string_view bytes) {
+    if (m_observer) m_observer->OnControlChanged(c, change, bytes);
 }
 
 void ControlTable::Show(int id, bool show) {
@@ -45,21 +45,30 @@ void ControlTable::Enable(int id, bool enable) {
 void ControlTable::SetText(int id, const std::string& text) {
     Control* c = Find(id);
     if (!c || c->text == text) return;
-    // A pane that only grew is reported as an append, so a window can add the tail instead of
-    // laying out the whole text again.
-    if (!m_observer) {
-        c->text = text;
-        return;
+    ++c->textVersion;
+    c->text = text;
+    Notify(*c, ControlChange::Text);
+}
+
+void ControlTable::ChangePaneText(int id, size_t dropped, std::string_view appended) {
+    Control* c = Find(id);
+    if (!c || (dropped == 0 && appended.empty())) return;
+    ++c->textVersion;
+    if (dropped > 0) {
+        dropped = std::min(dropped, c->text.size());
+        Notify(*c, ControlChange::TextDropped, std::string_view(c->text).substr(0, dropped));
+        c->text.erase(0, dropped);
     }
-    const size_t old = c->text.size();
-    if (text.size() > old && text.compare(0, old, c->text) == 0) {
-        std::string tail = text.substr(old);
-        c->text = text;
-        Notify(*c, ControlChange::TextAppended, tail);
-    } else {
-        c->text = text;
-        Notify(*c, ControlChange::Text);
+    if (!appended.empty()) {
+        const size_t old = c->text.size();
+        c->text.append(appended);
+        Notify(*c, ControlChange::TextAppended, std::string_view(c->text).substr(old));
     }
+}
+
+uint64_t ControlTable::TextVersion(int id) const {
+    const Control* c = Find(id);
+    return c ? c->textVersion : 0;
 }
 
 void ControlTable::Move(int id, const Rect& pixels) {
@@ -86,7 +95,10 @@ void ControlTable::SetFocus(int id) {
 }
 
 void ControlTable::UserSetText(int id, const std::string& text) {
-    if (Control* c = Find(id)) c->text = text;
+    if (Control* c = Find(id)) {
+        c->text = text;
+        ++c->textVersion;
+    }
 }
 
 void ControlTable::UserClick(int id) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kalvor {
@@ -50,19 +51,21 @@ struct Control {
     // Live state.
     std::string text;
     int checked = 0;
+    uint64_t textVersion = 0;  // counts the changes of `text`, whoever made them
     bool visible = true;
     bool enabled = true;
     Rect rect;  // pixels
 };
 
-enum class ControlChange { Text, TextAppended, Checked, Visible, Enabled, Rect, Focus, Tabs };
+enum class ControlChange { Text, TextAppended, TextDropped, Checked, Visible, Enabled, Rect, Focus, Tabs };
 
 class ControlObserver {
 public:
     virtual ~ControlObserver() = default;
-    // For TextAppended, `appended` holds the new tail; the control's text already includes it.
-    virtual void OnControlChanged(const Control& control, ControlChange change,
-                                  const std::string& appended) = 0;
+    // For TextAppended, `bytes` is the new tail; the control's text already includes it.
+    // For TextDropped, `bytes` is the oldest text, about to be dropped from the front of the
+    // control's text (which still includes it while the observer runs). Otherwise empty.
+    virtual void OnControlChanged(const Control& control, ControlChange change, std::string_view bytes) = 0;
 };
 
 class ControlTable {
@@ -79,7 +82,12 @@ public:
     // check state). Each notifies the observer when the state really changes.
     void Show(int id, bool show);
     void Enable(int id, bool enable);
+    // Replaces the whole text (ControlChange::Text).
     void SetText(int id, const std::string& text);
+    // A pane's text changes by dropping `dropped` bytes from its front and appending `appended`
+    // (what the dialog's pane log did since the last exchange): the observer is told exactly that.
+    void ChangePaneText(int id, size_t dropped, std::string_view appended);
+    uint64_t TextVersion(int id) const;
     void Move(int id, const Rect& pixels);
     void SetCheck(int id, int checked);
     void SetFocus(int id);
@@ -102,7 +110,7 @@ public:
     bool IsEnabled(int id) const;
 
 private:
-    void Notify(const Control& c, ControlChange change, const std::string& appended = {});
+    void Notify(const Control& c, ControlChange change, std::string_view bytes = {});
 
     std::vector<Control> m_controls;
     std::vector<std::string> m_tabs;

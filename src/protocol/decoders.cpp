@@ -19,8 +19,9 @@ int Nib(const uint8_t* f, int p) { return At(f, p) & 0x0F; }
 // A nibble digit shown as a character: bytes above '9' get 7 added (':'..'?' become 'A'..'F').
 char HexDisplay(uint8_t b) { return static_cast<char>(b > 0x39 ? b + 7 : b); }
 
-template <typename... Args>
-void AppendF(std::string& s, const char* format, Args... args) {
+// Appends to a pane or a plain string.
+template <typename Text, typename... Args>
+void AppendF(Text& s, const char* format, Args... args) {
     char buf[64];
     int n = std::snprintf(buf, sizeof buf, format, args...);
     if (n > 0) s.append(buf, static_cast<size_t>(n < static_cast<int>(sizeof buf) ? n : sizeof buf - 1));
@@ -58,7 +59,7 @@ void ApplyBits(DecoderTarget& t, uint8_t value, const SensorBit (&table)[N]) {
 
 void DecodeStatusReply(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    std::string& status = t.StatusText();
+    PaneLog& status = t.StatusText();
     status += "STATUS";
     AppendF(status, " ERR : %02X SEN0 : %02X SEN1 : %02X", At(f, 5), At(f, 6), At(f, 7));
     status += "\r\n";
@@ -72,9 +73,8 @@ void DecodeStatusReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeRomVersionReply(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    // Written into the pane text in place, so that it keeps its buffer: a new string moved in
-    // would leave the pane to grow again from a few dozen bytes.
-    std::string& m = t.MessageText();
+    // Written into the pane text in place, so that it keeps its buffer.
+    PaneLog& m = t.MessageText();
     m.assign("ROM Ver = ");
     for (int p = 4; p <= 7; ++p) m += static_cast<char>(At(f, p));
     m += "   Check Sum = ";
@@ -104,7 +104,7 @@ void DecodeMotorSpeedReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeBillLengthReply(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     for (int p = 4; p <= 9; ++p) AppendF(m, " %02X ", At(f, p));
     const int rvdt = static_cast<int8_t>(static_cast<uint8_t>((Nib(f, 10) << 4) | Nib(f, 11)));
     AppendF(m, " RVDT %02d ", rvdt);
@@ -116,7 +116,7 @@ void DecodeBillLengthReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeRvdtReply(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     for (int p = 4; p <= 13; ++p) {
         const int v = static_cast<int8_t>(static_cast<uint8_t>(0x80 - At(f, p)));
         AppendF(m, " %02d ", v);
@@ -127,7 +127,7 @@ void DecodeRvdtReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeRvdtRangeReply(DecoderTarget& t, const uint8_t* f, uint16_t L) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     m += "Len ";
     AppendF(m, " %02d ", L);
     m += "\r\n";
@@ -146,7 +146,7 @@ void DecodeRvdtRangeReply(DecoderTarget& t, const uint8_t* f, uint16_t L) {
 
 void DecodeRvdtValueReply(DecoderTarget& t, const uint8_t* f, uint16_t L) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     m += "Len ";
     AppendF(m, " %02d ", L);
     m += "\r\n";
@@ -165,7 +165,7 @@ void DecodeDipReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeBitReply(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     m.clear();
     for (int p = 4; p <= 83; ++p) m += At(f, p) == '1' ? '1' : '0';
     t.Push();
@@ -213,7 +213,7 @@ void DecodeAverageReply(DecoderTarget& t, const uint8_t* f) {
 
 void DecodeNotice(DecoderTarget& t, const uint8_t* f) {
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     m += "\r\n";
     for (int p = 1; p <= 4; ++p) AppendF(m, " %02x", At(f, p));
     t.Push();
@@ -283,7 +283,7 @@ void OnFrameReceived(DecoderTarget& t, const uint8_t* f, uint16_t L) {
 void OnFrameRaw(DecoderTarget& t, const uint8_t* raw, uint16_t n) {
     if (n > kCap) n = kCap;
     t.Pull();
-    std::string& m = t.MessageText();
+    PaneLog& m = t.MessageText();
     for (uint16_t i = 0; i < n; ++i) AppendF(m, " %02x", raw[i]);
     // Bytes 1 and 2 of a shorter frame would be left over from an earlier one.
     const bool notice = n >= 3 && raw[1] == cmd::Notice;

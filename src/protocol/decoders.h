@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/pane_log.h"
+
 namespace kalvor {
 
 class DecoderTarget {
@@ -14,8 +16,8 @@ public:
     // UpdateData(TRUE) and UpdateData(FALSE).
     virtual void Pull() = 0;
     virtual void Push() = 0;
-    virtual std::string& MessageText() = 0;   // edit 1003
-    virtual std::string& StatusText() = 0;    // edit 1004
+    virtual PaneLog& MessageText() = 0;   // edit 1003
+    virtual PaneLog& StatusText() = 0;    // edit 1004
     virtual int& CheckMember(int controlId) = 0;          // bound check box / radio member
     virtual std::string& EditMember(int controlId) = 0;   // bound edit member
     virtual int Model() const = 0;             // 0 ZEDA1000, 1 ZEDA2000

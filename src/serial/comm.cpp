@@ -107,7 +107,9 @@ struct CComm::Session {
     void LostOnUi();
 };
 
-// Reader thread: read and hand over everything queued, chunk by chunk.
+// Reader thread: read and hand over everything queued, chunk by chunk. The read is non-blocking
+// and asks for a whole burst: it returns what is queued (EAGAIN when nothing is), so no separate
+// look at the queue's length is needed on the way from the device to the hand-over.
 CComm::Session::Drain CComm::Session::DrainQueue() {
     bool any = false;
     for (;;) {
@@ -116,20 +118,16 @@ CComm::Session::Drain CComm::Session::DrainQueue() {
         {
             std::lock_guard<std::mutex> lock(mu);
             if (closed) return Drain::kClosed;
-            int queued = 0;
-            if (Ioctl(fd, FIONREAD, &queued) < 0) return Drain::kLost;  // hung up (EIO) or worse
-            if (queued <= 0) return any ? Drain::kData : Drain::kEmpty;
-            const size_t want = std::min<size_t>(kRxBurst, static_cast<size_t>(queued));
             do {
-                got = ::read(fd, rx, want);
+                got = ::read(fd, rx, kRxBurst);
             } while (got < 0 && errno == EINTR);
             if (got < 0) err = errno;
         }
         if (got < 0) {
             if (err == EAGAIN || err == EWOULDBLOCK) return any ? Drain::kData : Drain::kEmpty;
-            return Drain::kLost;
+            return Drain::kLost;  // hung up (EIO) or worse
         }
-        if (got == 0) return any ? Drain::kData : Drain::kEmpty;
+        if (got == 0) return any ? Drain::kData : Drain::kEmpty;  // a hang-up shows in poll's events
         any = true;
         rxLength = static_cast<uint16_t>(got);
         if (sink != nullptr) sink->HandOver(deliver);  // blocks until the UI thread ran it

@@ -56,8 +56,13 @@ public:
     // Shows `text` at the window's foot, left of "EXIT" (the trace's file while it runs).
     void ShowFootnote(const std::string& text);
 
+    // A pane shows the newest lines of its text, at most this many (and never more than the
+    // pane keeps): a line of the document costs about half a KiB, so the whole 4 MiB of short
+    // lines would take hundreds of MB.
+    static constexpr int kPaneViewLines = 10000;
+
     // ControlObserver
-    void OnControlChanged(const Control& control, ControlChange change, const std::string& appended) override;
+    void OnControlChanged(const Control& control, ControlChange change, std::string_view bytes) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,10 +76,15 @@ private:
     std::function<std::string()> m_traceToggle;
     QLabel* m_footnote = nullptr;
 
+    // The document shows the table's text from `viewStart` to `shownEnd`, with line breaks folded.
+    // What the table gains after `shownEnd` goes into the document once per turn of the event
+    // loop, in one piece: a babbling line brings many lines per chunk read.
     struct Pane {
         QPlainTextEdit* edit = nullptr;
-        std::string display;   // what the widget shows (the table's text with line breaks folded)
-        char pendingBreak = 0; // DisplayText state after `display`
+        size_t viewStart = 0;     // byte offset in the table's text where the document begins
+        size_t shownEnd = 0;      // byte offset in the table's text where the document ends
+        char pendingBreak = 0;    // DisplayText state at shownEnd
+        bool flushQueued = false; // a FlushPane is on its way
     };
 
     QWidget* MakeWidget(const Control& c);
@@ -85,7 +95,11 @@ private:
     void SyncTabs();
     void SyncChecks();
     void SetWidgetText(const Control& c);
-    void AppendToPane(Pane& pane, const std::string& tail);
+    void ShowWholePane(Pane& pane, const std::string& text);
+    void QueueFlush(int id, Pane& pane);
+    void FlushPane(int id);
+    void DropFromPane(Pane& pane, const std::string& text, std::string_view dropped);
+    void LimitPaneView(Pane& pane, const std::string& text);
     void UserClicked(int id);
     void UserChangedTab(int index);
     void UserEditedPane(int id);

@@ -52,6 +52,41 @@ std::string DisplayText(std::string_view text) {
     return DisplayText(text, pending);
 }
 
+size_t DisplayLineBreaks(std::string_view text) {
+    size_t breaks = 0;
+    char pending = 0;
+    for (const char c : text) {
+        if (!IsBreak(c)) {
+            pending = 0;
+        } else if (pending != 0 && pending != c) {
+            pending = 0;
+        } else {
+            ++breaks;
+            pending = c;
+        }
+    }
+    return breaks;
+}
+
+size_t SkipDisplayLines(std::string_view text, size_t lines) {
+    char pending = 0;
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!IsBreak(c)) {
+            if (lines == 0) return i;
+            pending = 0;
+        } else if (pending != 0 && pending != c) {
+            pending = 0;  // second half of a pair: part of the break before it
+        } else {
+            if (lines == 0) return i;
+            --lines;
+            pending = c;
+        }
+    }
+    return lines == 0 ? i : text.size();
+}
+
 std::string ApplyPaneEdit(const std::string& original, const std::string& oldDisplay,
                           const std::string& newDisplay) {
     // The changed stretch: what lies between the common beginning and the common end.

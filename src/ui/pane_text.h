@@ -19,6 +19,13 @@ std::string DisplayText(std::string_view text, char& pendingBreak);
 // The same for a whole text.
 std::string DisplayText(std::string_view text);
 
+// How many line breaks DisplayText(text) has (the text taken from a line's start).
+size_t DisplayLineBreaks(std::string_view text);
+
+// The offset in `text` where display line `lines` starts: past `lines` line breaks, the second
+// half of a pair included. text.size() when the text has fewer.
+size_t SkipDisplayLines(std::string_view text, size_t lines);
+
 // The operator edited a pane: `oldDisplay` is what the widget showed (DisplayText(original)),
 // `newDisplay` what it shows now. Returns the console's text with the operator's change: the
 // unchanged beginning and end keep their original bytes (and line-break pairs); line breaks the

@@ -31,7 +31,9 @@ TEST(WindowWithSimulator, DispenseCyclesAreTracedAndRecorded) {
     ASSERT_TRUE(c.prepared) << c.prepareError;
     ASSERT_TRUE(c.dlg().PortOpen());
     EXPECT_TRUE(c.boxes.Seen().empty());
-    EXPECT_TRUE(c.as<QPlainTextEdit>(1003)->toPlainText().startsWith(QStringLiteral("Com Port 1 is opened")));
+    EXPECT_TRUE(WaitFor([&] {  // the pane's view takes its text at the next turn of the event loop
+        return c.as<QPlainTextEdit>(1003)->toPlainText().startsWith(QStringLiteral("Com Port 1 is opened"));
+    }));
     EXPECT_EQ(c.table().Checked(1135), 1);  // the simulated ZEDA2000 is chosen at start
     c.ClickTab(1);
     c.Click(1026);

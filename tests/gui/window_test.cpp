@@ -194,9 +194,12 @@ TEST(WindowPanes, AppendsReplacementsTypingAndALongLog) {
     std::vector<Change> changes;
     QObject::connect(pane->document(), &QTextDocument::contentsChange,
                      [&](int at, int removed, int added) { changes.push_back({at, removed, added}); });
+    // Appends reach the document at the next turn of the event loop.
     c.dlg().AppendStatus("STATUS ERR : 00 SEN0 : 41 SEN1 : 02");
+    QApplication::processEvents();
     const int lengthBefore = pane->document()->characterCount();
     c.dlg().AppendStatus("ROM VERSION : 2.07");
+    QApplication::processEvents();
     ASSERT_FALSE(changes.empty());
     for (const Change& ch : changes) EXPECT_EQ(ch.removed, 0) << "the pane was rewritten, not appended to";
     EXPECT_EQ(changes.back().at, lengthBefore - 1);
@@ -211,6 +214,7 @@ TEST(WindowPanes, AppendsReplacementsTypingAndALongLog) {
     QTest::keyClicks(pane, QStringLiteral("x"));
     EXPECT_EQ(c.table().Text(1004), "a\r\nb\n\rx");
     c.dlg().AppendStatus("two");
+    QApplication::processEvents();
     EXPECT_EQ(c.table().Text(1004), "a\r\nb\n\rxtwo\n\r");
     EXPECT_EQ(pane->toPlainText(), QStringLiteral("a\nb\nxtwo\n"));
 

@@ -56,7 +56,10 @@ void HeadlessHost::HandOver(std::function<void()> work) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_shutdown) return;
     m_handOvers.push_back(&item);
-    m_wake.notify_all();
+    // Woken after the lock is let go, so that the UI thread does not wake only to wait for it.
+    lock.unlock();
+    m_wake.notify_one();
+    lock.lock();
     m_handedBack.wait(lock, [&] { return item.done || m_shutdown; });
     if (!item.done) {
         // Released by a shutdown: make sure the loop no longer holds our item.
@@ -108,6 +111,7 @@ bool HeadlessHost::ServeOne(int64_t waitUntilMs) {
             item->work();
             lock.lock();
             item->done = true;
+            lock.unlock();
             m_handedBack.notify_all();
             return true;
         }

@@ -9,7 +9,7 @@ namespace {
 // The pane's last line is ended before the summary is added, so the summary stands on a line of its own.
 void AppendLine(CConsoleDlg& dlg, const std::string& line) {
     dlg.Pull();
-    std::string& pane = dlg.MessageText();
+    PaneLog& pane = dlg.MessageText();
     if (!pane.empty() && pane.back() != '\n') pane += "\r\n";
     pane += line;
     pane += "\r\n";
