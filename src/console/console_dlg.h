@@ -245,6 +245,8 @@ private:
     uint8_t m_nParity = 0;
     uint16_t m_nBaud = 9600;
     int m_bPortOpen = 0;
+    uint16_t m_openBaud = 9600;  // the settings of the last opening, for a reconnect
+    uint8_t m_openParity = 0;
     int m_nModel = 0;
 
     // Dispense run.

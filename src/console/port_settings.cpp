@@ -37,6 +37,8 @@ void CConsoleDlg::ReportOpenFailure(int port) {
 }
 
 void CConsoleDlg::PortOpened() {
+    m_openBaud = m_nBaud;
+    m_openParity = m_nParity;
     const RunTime now = Now();
     m_events.Each([&](RunObserver& o) { o.OnPortOpened(now, m_nPort, m_comm->DevicePath()); });
 }
@@ -109,7 +111,9 @@ void CConsoleDlg::ApplyPortSettings() {
 bool CConsoleDlg::ReopenLostPort(int port) {
     if (m_ended || m_bPortOpen || port < 1 || port > CComm::kMaxPort) return false;
     if (!m_comm->InitEvents()) return false;
-    if (!m_comm->OpenPort(static_cast<uint16_t>(port), m_nBaud, 8, kOneStopBit, WireParity(m_nParity))) return false;
+    // The line as it was when the port went away, whatever the radios show now.
+    if (!m_comm->OpenPort(static_cast<uint16_t>(port), m_openBaud, 8, kOneStopBit, WireParity(m_openParity)))
+        return false;
     m_bPortOpen = 1;
     // On a line of its own: the pane has had other text since the start.
     UpdateData(true);

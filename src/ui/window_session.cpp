@@ -101,6 +101,9 @@ int WindowSession::Start() {
 }
 
 void WindowSession::Close() {
+    // A run under way when the window closes ends as "Cancel" would: the cycle in flight is
+    // recorded as interrupted and the run's summary written.
+    if (m_dlg && m_dlg->RunActive()) m_dlg->AbortRun(CycleEnd::Interrupted);
     if (m_dlg && !m_dlg->Ended()) m_dlg->OnClose();
     if (m_host) {
         m_host->SetEndHandler(nullptr);

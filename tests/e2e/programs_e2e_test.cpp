@@ -2,8 +2,6 @@
 // kalvor-tp --headless pointed at it through KALVOR_COM1.
 #include <gtest/gtest.h>
 
-#include "burnin/exit_status.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,39 +15,12 @@
 #include <string>
 #include <utility>
 
+#include "burnin/exit_status.h"
+#include "program_rig.h"
+
+using kalvor::e2e::SimProcess;
+
 namespace {
-
-struct Simulator {
-    pid_t pid = -1;
-    FILE* out = nullptr;
-    std::string path;
-
-    explicit Simulator(const std::string& args) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            const std::string cmd = std::string("exec ") + KALVOR_BIN_DIR + "/zeda-sim " + args + " 2>/dev/null";
-            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        out = fdopen(fds[0], "r");
-        char line[256] = {};
-        if (out && fgets(line, sizeof line, out)) path = std::string(line).substr(0, std::string(line).find('\n'));
-    }
-    ~Simulator() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int st = 0;
-            waitpid(pid, &st, 0);
-        }
-        if (out) fclose(out);
-    }
-};
 
 // kalvor-tp --headless ARGS in a fresh profile folder that holds `ini` as its profile, with `script` on
 // standard input (or in script.txt of that folder, for --script).
@@ -83,7 +54,7 @@ private:
 }  // namespace
 
 TEST(Programs, HeadlessConsoleAgainstZedaSimAndASecondConsoleIsRefused) {
-    Simulator sim("--no-pacing --seed 5");
+    SimProcess sim("--no-pacing --seed 5", "/dev/null");
     ASSERT_FALSE(sim.path.empty()) << "zeda-sim printed no device path";
     const std::string env = "KALVOR_COM1=" + sim.path;
     // The first console keeps the port for a while; the second one starts meanwhile.
@@ -99,7 +70,7 @@ TEST(Programs, HeadlessConsoleAgainstZedaSimAndASecondConsoleIsRefused) {
 }
 
 TEST(Programs, RememberedPortAndScriptFile) {
-    Simulator sim("--no-pacing");
+    SimProcess sim("--no-pacing", "/dev/null");
     ASSERT_FALSE(sim.path.empty());
     // PORT=3 in the profile with KALVOR_COM3 opens that one.
     ConsoleRun port("KALVOR_COM3=" + sim.path, "", "print message\nprint 1008\nquit\n", "[KALVOR]\nPORT=3\n");

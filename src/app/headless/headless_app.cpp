@@ -97,9 +97,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     const int scriptStatus = runner.Run(lines);
     SessionTally& tally = outputs.Tally();
     if (scriptStatus == kExitScriptError) tally.ScriptFailed();
-    // A run still under way when the session ends (a signal, "quit", the script's end) ends as
-    // "Cancel" would, and the cycle in flight gets its record.
-    if (!host.Ended() && dlg->RunActive()) dlg->AbortRun(CycleEnd::Interrupted);
+    // A run still under way when the session ends (a signal, "quit", "EXIT", the script's end)
+    // ends as "Cancel" would, and the cycle in flight gets its record.
+    if (dlg->RunActive()) dlg->AbortRun(CycleEnd::Interrupted);
     if (const int sig = host.Interrupted()) tally.Interrupted(sig);
     running = nullptr;
 
