@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     kalvor::AppOptions options;
     const std::string bad = kalvor::ParseOptions(argc, argv, options);
     if (!bad.empty()) {
-        std::cerr << "kalvor-tp: " << bad << "\n" << kalvor::UsageText();
+        // One line for the reason, so that a log's last line says what was wrong.
+        std::cerr << "kalvor-tp: " << bad << "\nTry 'kalvor-tp --help'.\n";
         return 2;
     }
     if (options.help) {

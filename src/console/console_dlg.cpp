@@ -163,6 +163,7 @@ int CConsoleDlg::OnInitDialog() {
     m_bTpUpper = 1;
     m_bZeda1000 = 1;
     UpdateData(false);
+    ApplyStartLineSettings();
 
     m_nModel = 0;
     m_nRepeat = 0;

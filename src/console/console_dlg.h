@@ -22,7 +22,11 @@ namespace kalvor {
 
 struct ConsoleOptions {
     bool calibrationTabs = false;  // tabs "Set Environmant" and "Notes Init" at positions 4 and 5
-    int simulatedModel = -1;       // -1: none; 0 ZEDA1000, 1 ZEDA2000 selected at start
+    int simulatedModel = -1;       // -1: none; 0 ZEDA1000, 1 ZEDA2000 selected at start (--simulate, --model)
+    // The line the port opens with at start, as if chosen on "SETUP" (--baud, --parity):
+    // 0 / -1 keep the dialog's own 9600 baud, no parity.
+    unsigned startBaud = 0;        // 4800, 9600, 19200 or 38400
+    int startParity = -1;          // 0 none, 1 even, 2 odd
 };
 
 class CConsoleDlg : public CommOwner, public DecoderTarget, private LinkHost {
@@ -141,6 +145,8 @@ public:
     void OnParityRadio(int id);
     void OnBaudRadio(int id);
     void OnModelRadio(int id);
+    // The baud rate and parity given on the command line, clicked on "SETUP" before the port opens.
+    void ApplyStartLineSettings();
     // The parity radio's code as the line's parity: "Even" puts even parity on the line.
     static uint8_t WireParity(uint8_t parityCode);
 

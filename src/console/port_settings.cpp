@@ -133,6 +133,19 @@ void CConsoleDlg::OnBaudRadio(int id) {
     m_nBaud = rates[id - 1016];
 }
 
+void CConsoleDlg::ApplyStartLineSettings() {
+    static const unsigned rates[] = {4800, 9600, 19200, 38400};
+    for (int i = 0; i < 4; ++i) {
+        if (m_options.startBaud != rates[i]) continue;
+        m_controls.UserClick(1016 + i);
+        OnBaudRadio(1016 + i);
+    }
+    if (m_options.startParity >= 0 && m_options.startParity <= 2) {
+        m_controls.UserClick(1012 + m_options.startParity);
+        OnParityRadio(1012 + m_options.startParity);
+    }
+}
+
 void CConsoleDlg::OnModelRadio(int id) {
     m_nModel = id == 1135 ? 1 : 0;
     UpdateData(true);

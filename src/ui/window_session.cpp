@@ -35,7 +35,9 @@ bool WindowSession::Prepare(std::string& error) {
     m_host = std::make_unique<QtHost>();
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = m_options.calibration;
-    consoleOptions.simulatedModel = m_options.simulate;
+    consoleOptions.simulatedModel = m_options.StartModel();
+    consoleOptions.startBaud = m_options.baud;
+    consoleOptions.startParity = m_options.parity;
     m_dlg = std::make_unique<CConsoleDlg>(*m_host, *m_profile, std::make_unique<CComm>(), consoleOptions);
     m_host->Attach(m_dlg.get());
     m_reconnect = std::make_unique<PortWatcher>(m_host->Sink(), [this](int port) { return m_dlg->ReopenLostPort(port); });

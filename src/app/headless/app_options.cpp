@@ -27,6 +27,17 @@ const char* UsageText() {
            "  --list-ports        show where COM1-COM4 lead and from where, and every serial device\n"
            "                      present (by-id name, driver, USB ids, whether you may open it and\n"
            "                      whether another program holds it), then exit\n"
+           "  --baud N            open the port with N baud (4800, 9600, 19200, 38400), as \"SETUP\"\n"
+           "                      sets it (default 9600)\n"
+           "  --parity P          open the port with parity P (none, even, odd; default none)\n"
+           "  --model M           start with model M selected (1000 or 2000, also zeda1000 or\n"
+           "                      zeda2000; default 1000, or the simulated one)\n"
+           "  --module NAME       the module's name in every record and the trace header (letters,\n"
+           "                      digits, - and _); default: the port's by-id name or path\n"
+           "  --port-wait SECONDS how long a port that is absent or lost is waited for before the\n"
+           "                      session counts it as not opened (default 0; on a bench 300)\n"
+           "  --append            append to the --results and --trace files instead of emptying\n"
+           "                      them (a CSV header only in a new or empty file)\n"
            "  --progress          headless: a progress line per dispense cycle on standard error\n"
            "                      (on a terminal one line is redrawn in place without it)\n"
            "  --quiet             headless: no progress line\n"
@@ -88,7 +99,34 @@ std::string ParsePortOption(const std::string& value, std::vector<std::pair<int,
     return {};
 }
 
+// The value of "--name VALUE" or "--name=VALUE"; false with the complaint when it is missing.
+bool TakeValue(int argc, char** argv, int& i, const std::string& arg, const char* name, std::string& value,
+               std::string& bad) {
+    const std::string prefix = std::string(name) + "=";
+    if (arg.rfind(prefix, 0) == 0) {
+        value = arg.substr(prefix.size());
+    } else if (i + 1 < argc) {
+        value = argv[++i];
+    } else {
+        value.clear();
+    }
+    if (value.empty()) bad = std::string(name) + " needs a value";
+    return !value.empty();
+}
+
+bool IsOption(const std::string& arg, const char* name) {
+    const size_t n = std::strlen(name);
+    return arg.compare(0, n, name) == 0 && (arg.size() == n || arg[n] == '=');
+}
+
 }  // namespace
+
+bool ValidModuleName(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (const char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
+    return true;
+}
 
 std::string ParseOptions(int argc, char** argv, AppOptions& o) {
     for (int i = 1; i < argc; ++i) {
@@ -138,6 +176,38 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
             }
             const std::string bad = ParsePortOption(value, o.ports);
             if (!bad.empty()) return bad;
+        } else if (IsOption(a, "--baud")) {
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--baud", v, bad)) return bad;
+            if (v != "4800" && v != "9600" && v != "19200" && v != "38400")
+                return "--baud takes 4800, 9600, 19200 or 38400, not '" + v + "'";
+            o.baud = static_cast<unsigned>(std::stoul(v));
+        } else if (IsOption(a, "--parity")) {
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--parity", v, bad)) return bad;
+            if (v == "none") o.parity = 0;
+            else if (v == "even") o.parity = 1;
+            else if (v == "odd") o.parity = 2;
+            else return "--parity takes none, even or odd, not '" + v + "'";
+        } else if (IsOption(a, "--model")) {
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--model", v, bad)) return bad;
+            const int number = zeda::ParseModelName(v);
+            if (number == 0) return "--model takes 1000 or 2000 (also zeda1000 or zeda2000), not '" + v + "'";
+            o.model = number == 1000 ? 0 : 1;
+        } else if (IsOption(a, "--module")) {
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--module", v, bad)) return bad;
+            if (!ValidModuleName(v)) return "--module takes letters, digits, '-' and '_' (at most 64), not '" + v + "'";
+            o.module = v;
+        } else if (IsOption(a, "--port-wait")) {
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--port-wait", v, bad)) return bad;
+            if (v.size() > 6 || v.find_first_not_of("0123456789") != std::string::npos)
+                return "--port-wait takes seconds from 0 to 999999, not '" + v + "'";
+            o.portWaitS = std::stoi(v);
+        } else if (a == "--append") {
+            o.append = true;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {
             o.passThrough.push_back(a);
             if (i + 1 < argc) o.passThrough.push_back(argv[++i]);
@@ -147,6 +217,10 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
     }
     if (!o.script.empty() && !o.headless) return "--script needs --headless";
     if (!o.ports.empty() && o.simulate >= 0) return "--port and --simulate both choose the port: give one of them";
+    if (o.progress && o.quiet) return "--progress and --quiet contradict each other: give one of them";
+    if (o.model >= 0 && o.simulate >= 0 && o.model != o.simulate)
+        return "--model and --simulate name different models: give one of them";
+    if (o.append && o.results.empty() && o.traceFile.empty()) return "--append needs --results FILE or --trace FILE";
     return {};
 }
 

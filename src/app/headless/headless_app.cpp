@@ -63,7 +63,9 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     HeadlessHost host(out);
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = options.calibration;
-    consoleOptions.simulatedModel = options.simulate;
+    consoleOptions.simulatedModel = options.StartModel();
+    consoleOptions.startBaud = options.baud;
+    consoleOptions.startParity = options.parity;
     auto dlg = std::make_unique<CConsoleDlg>(host, profile, std::make_unique<CComm>(), consoleOptions);
     host.Attach(dlg.get());
     // A lost port is opened again when its path comes back.
