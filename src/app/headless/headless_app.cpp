@@ -19,6 +19,7 @@
 #include "app/headless/signal_watch.h"
 #include "app/headless/simulated_module.h"
 #include "burnin/progress_line.h"
+#include "burnin/session_tally.h"
 #include "console/console_dlg.h"
 
 namespace kalvor {
@@ -32,8 +33,12 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     const bool live = &script == &std::cin && !(::fstat(STDIN_FILENO, &scriptStat) == 0 && S_ISREG(scriptStat.st_mode));
     const std::string scriptName = options.script.empty() ? "standard input" : options.script;
     std::vector<ScriptLine> checkedLines;
-    if (!live && !LoadScript(script, scriptName, AllScriptNames(options.calibration), checkedLines, err))
-        return kExitScriptError;
+    if (!live && !LoadScript(script, scriptName, AllScriptNames(options.calibration), checkedLines, err)) {
+        SessionTally nothingRan;
+        nothingRan.ScriptFailed();
+        err << nothingRan.Line() << std::endl;
+        return nothingRan.ExitStatus();
+    }
 
     // The signal watcher comes first, so that every thread of the session (the simulator's, the
     // channel's readers, the script's reader) starts with the signals blocked and only the watcher

@@ -159,8 +159,10 @@ bool HeadlessHost::RunUntil(const std::function<bool()>& done, int64_t limitMs) 
     while (!m_ended && !Interrupted()) {
         if (done()) return true;
         if (NowMs() >= end) return false;
-        // One event at a time, so that the condition is looked at after each; at least every 20 ms.
-        ServeOne(std::min(end, NowMs() + 20));
+        // Wake at least every 20 ms to look at the condition again.
+        const int64_t step = std::min(end, NowMs() + 20);
+        while (ServeOne(step) && !m_ended) {
+        }
     }
     return done();
 }
