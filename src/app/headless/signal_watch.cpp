@@ -57,7 +57,13 @@ SignalWatch::~SignalWatch() {
         int taken = 0;
         sigwait(&one, &taken);
     }
-    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    // After a request to end, the same request may still come (from the process group, or a
+    // `timeout` that signals twice): it stays blocked, so it cannot kill the process between here
+    // and its exit and take the exit status with it.
+    sigset_t after = m_previous;
+    if (m_caught.load() != 0)
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&after, sig);
+    pthread_sigmask(SIG_SETMASK, &after, nullptr);
 }
 
 }  // namespace kalvor
