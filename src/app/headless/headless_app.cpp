@@ -1,10 +1,13 @@
 #include "app/headless/headless_app.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -25,13 +28,30 @@
 namespace kalvor {
 
 int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& out, std::ostream& err) {
-    // A script from a file (or any stream but standard input) is read and checked whole before
-    // anything is opened or sent: a typo on its last line costs nothing. Standard input is checked
-    // line by line as it comes, as it may be fed slowly or typed (a regular file on standard input
-    // is read whole as well).
-    struct stat scriptStat {};
-    const bool live = &script == &std::cin && !(::fstat(STDIN_FILENO, &scriptStat) == 0 && S_ISREG(scriptStat.st_mode));
+    // A script in a regular file (--script FILE, or redirected to standard input; any stream a
+    // caller gives) is read and checked whole before anything is opened or sent: a typo on its
+    // last line costs nothing. A pipe, a terminal or a FIFO is read as it comes, by a thread of its
+    // own, and checked line by line, as it may be fed slowly or typed.
     const std::string scriptName = options.script.empty() ? "standard input" : options.script;
+    struct stat scriptStat {};
+    int liveFd = -1;
+    if (&script == &std::cin) {
+        if (::fstat(STDIN_FILENO, &scriptStat) != 0 || !S_ISREG(scriptStat.st_mode)) liveFd = STDIN_FILENO;
+    } else if (!options.script.empty() && ::stat(options.script.c_str(), &scriptStat) == 0 &&
+               !S_ISREG(scriptStat.st_mode)) {
+        liveFd = ::open(options.script.c_str(), O_RDONLY | O_CLOEXEC);
+        if (liveFd < 0) {
+            err << "kalvor-tp: cannot read the script " << options.script << ": " << std::strerror(errno) << std::endl;
+            return kExitBadOptions;
+        }
+    }
+    struct CloseFd {
+        int fd;
+        ~CloseFd() {
+            if (fd > STDERR_FILENO) ::close(fd);
+        }
+    } closeScript{liveFd};
+    const bool live = liveFd >= 0;
     std::vector<ScriptLine> checkedLines;
     if (!live && !LoadScript(script, scriptName, AllScriptNames(options.calibration), checkedLines, err)) {
         SessionTally nothingRan;
@@ -106,8 +126,8 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
         scriptStatus = runner.Run(checkedLines);
     } else {
         // At a terminal a wrong line is told and skipped; from a pipe or a file it ends the session.
-        const bool typed = ::isatty(STDIN_FILENO) == 1;
-        input = std::make_unique<ScriptInput>(STDIN_FILENO, host.Sink());
+        const bool typed = ::isatty(liveFd) == 1;
+        input = std::make_unique<ScriptInput>(liveFd, host.Sink());
         ScriptLineSplitter::Line line;
         bool quit = false;
         for (int number = 1; !quit && !host.Ended() && !host.Interrupted() && input->Next(host, line);
