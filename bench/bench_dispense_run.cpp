@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                                   "set 1030 " + std::to_string(cycles), "click 1020", "wait run 3600000"};
     int line = 0;
     bool quit = false, ok = true;
-    for (const std::string& s : script) ok = ok && runner.Execute(s, ++line, quit);
+    for (const std::string& s : script) ok = ok && runner.RunLine(s, ++line, quit);
     const std::string executed = dlg->Controls().Text(1032);
     dlg->OnClose();
     host.Shutdown();

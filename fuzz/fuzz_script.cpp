@@ -1,7 +1,7 @@
 // fuzz_script: arbitrary scripts (numbers, names, quotes, long lines, NUL bytes) run by the
 // headless script runner against a whole console on the test host, its waits on the virtual clock
 // and every command answered by the simulator's module model. Byte 0 holds the start flags of
-// fuzz_console; the rest is the script, run line by line as ScriptRunner::Run does.
+// fuzz_console; the rest is the script, run line by line as a script fed on standard input runs.
 //
 // After every line: the console's invariants (the harness's checks), a clock that never goes
 // back, a failed line reported with its number and a succeeded one that wrote nothing on the
@@ -74,14 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t writes = console.channel->writes.size();
         const size_t errLength = err.str().size();
         bool quit = false;
-        const bool ok = runner.Execute(line, n, quit);
+        const bool ok = runner.RunLine(line, n, quit);
         harness.Check();
         FUZZ_CHECK(console.host.now >= before, "the clock went back");
         const std::string reported = err.str().substr(errLength);
         if (ok) {
             FUZZ_CHECK(reported.empty(), "a line that succeeded reported: " + reported);
         } else {
-            FUZZ_CHECK(reported.rfind("script error at line " + std::to_string(n) + ": ", 0) == 0,
+            FUZZ_CHECK(reported.rfind(kalvor::ScriptErrorLine("script", n, ""), 0) == 0,
                        "a failed line reported as: " + reported);
         }
         const std::string wait = PlainNumberOperand(line, "wait");

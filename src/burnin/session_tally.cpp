@@ -73,12 +73,13 @@ bool SessionTally::BenchFailed() const {
 }
 
 int SessionTally::ExitStatus() const {
+    // A script error never hides what the module or the bench did.
     if (m_signal > 0) return 128 + m_signal;
-    if (m_scriptError) return kExitScriptError;
     if (BenchFailed()) return kExitBenchFailed;
     const bool module = !m_moduleCodes.empty();
     const bool link = m_linkGiveUps > 0;
-    return module && link ? kExitBoth : module ? kExitModuleError : link ? kExitLinkGiveUp : kExitOk;
+    if (module || link) return module && link ? kExitBoth : module ? kExitModuleError : kExitLinkGiveUp;
+    return m_scriptError ? kExitScriptError : kExitOk;
 }
 
 std::string SessionTally::Line() const {

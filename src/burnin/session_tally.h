@@ -4,7 +4,8 @@
 //   0 all went well; 1 script error; 2 bad options; 3 a module error code was shown; 4 the link
 //   gave up (its four boxes, or a cycle ended by a cut-off answer); 5 both 3 and 4; 6 the bench
 //   failed, so the run proves nothing (the port could not be opened or was lost, a request was
-//   refused, a results or trace file could not be written). 6 wins over 3-5.
+//   refused, a results or trace file could not be written). 6 wins over 3-5, and 3-6 over 1: a
+//   script error never hides what the module or the bench did.
 #pragma once
 
 #include <string>

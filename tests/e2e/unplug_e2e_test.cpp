@@ -64,7 +64,7 @@ TEST(Unplug, ReaderEndsOperatorIsToldAndOkReopensTheReturningPath) {
     ScriptRunner runner(dlg, host, out, err);
     auto run = [&](const std::string& line) {
         bool quit = false;
-        return runner.Execute(line, 1, quit);
+        return runner.RunLine(line, 1, quit);
     };
     ASSERT_TRUE(dlg.PortOpen());
     ASSERT_EQ(CComm::RunningReaders(), 1);

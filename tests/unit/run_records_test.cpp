@@ -160,7 +160,7 @@ TEST(RunRecords, ExitAccountingCountsEachFailureOnceAndSixWins) {
         {"pll", 6, "0 cycles, 0 module errors, 0 link give-ups, port lost twice (exit 6)"},
         {"prk", 6, "0 cycles, 0 module errors, 1 link give-up, 1 request refused (exit 6)"},
         {"paf", 6, "1 cycle, 0 module errors, 0 link give-ups, results file not written (exit 6)"},
-        {"pfs", 1, "0 cycles, 0 module errors, 0 link give-ups, results file not written, script error (exit 1)"},
+        {"pfs", 6, "0 cycles, 0 module errors, 0 link give-ups, results file not written, script error (exit 6)"},
         {"pmi", 143, "1 cycle, 1 module error (41), 0 link give-ups, interrupted by SIGTERM (exit 143)"},
     };
     for (const Case& c : cases) {

@@ -1,42 +1,72 @@
 #include "app/headless/headless_app.h"
 
-#include <sys/eventfd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 #include "app/headless/headless_host.h"
 #include "app/headless/port_watcher.h"
+#include "app/headless/script_check.h"
+#include "app/headless/script_input.h"
 #include "app/headless/script_runner.h"
 #include "app/headless/session_ports.h"
 #include "app/headless/session_outputs.h"
 #include "app/headless/signal_watch.h"
 #include "app/headless/simulated_module.h"
 #include "burnin/progress_line.h"
+#include "burnin/session_tally.h"
 #include "console/console_dlg.h"
 
 namespace kalvor {
 
 int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& out, std::ostream& err) {
-    // The signal watcher comes first, so that every thread of the session (the simulator's, the
-    // channel's readers) starts with the signals blocked and only the watcher takes them.
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::atomic<HeadlessHost*> running{nullptr};
-    SignalWatch signals([&](int sig) {
-        if (HeadlessHost* host = running.load()) host->Interrupt(sig);
-        const uint64_t one = 1;
-        if (wakeFd >= 0 && ::write(wakeFd, &one, sizeof one) < 0) {
-            // The script's reader then ends at its next line; nothing else to do here.
+    // A script in a regular file (--script FILE, or redirected to standard input; any stream a
+    // caller gives) is read and checked whole before anything is opened or sent: a typo on its
+    // last line costs nothing. A pipe, a terminal or a FIFO is read as it comes, by a thread of its
+    // own, and checked line by line, as it may be fed slowly or typed.
+    const std::string scriptName = options.script.empty() ? "standard input" : options.script;
+    struct stat scriptStat {};
+    int liveFd = -1;
+    if (&script == &std::cin) {
+        if (::fstat(STDIN_FILENO, &scriptStat) != 0 || !S_ISREG(scriptStat.st_mode)) liveFd = STDIN_FILENO;
+    } else if (!options.script.empty() && ::stat(options.script.c_str(), &scriptStat) == 0 &&
+               !S_ISREG(scriptStat.st_mode)) {
+        liveFd = ::open(options.script.c_str(), O_RDONLY | O_CLOEXEC);
+        if (liveFd < 0) {
+            err << "kalvor-tp: cannot read the script " << options.script << ": " << std::strerror(errno) << std::endl;
+            return kExitBadOptions;
         }
-    });
+    }
     struct CloseFd {
         int fd;
         ~CloseFd() {
-            if (fd >= 0) ::close(fd);
+            if (fd > STDERR_FILENO) ::close(fd);
         }
-    } closeWake{wakeFd};
+    } closeScript{liveFd};
+    const bool live = liveFd >= 0;
+    std::vector<ScriptLine> checkedLines;
+    if (!live && !LoadScript(script, scriptName, AllScriptNames(options.calibration), checkedLines, err)) {
+        SessionTally nothingRan;
+        nothingRan.ScriptFailed();
+        err << nothingRan.Line() << std::endl;
+        return nothingRan.ExitStatus();
+    }
+
+    // The signal watcher comes first, so that every thread of the session (the simulator's, the
+    // channel's readers, the script's reader) starts with the signals blocked and only the watcher
+    // takes them. A signal ends every wait of the host, the wait for the script's next line too.
+    std::atomic<HeadlessHost*> running{nullptr};
+    SignalWatch signals([&](int sig) {
+        if (HeadlessHost* host = running.load()) host->Interrupt(sig);
+    });
 
     SimulatedModule module;
     if (options.simulate >= 0) {
@@ -90,13 +120,28 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     dlg->OnPaint();
     host.Pump();
 
-    // The script on standard input is read so that a signal ends the wait for its next line.
-    InterruptibleInput stdinBuffer(STDIN_FILENO, wakeFd);
-    std::istream stdinScript(&stdinBuffer);
-    std::istream& lines = &script == &std::cin && wakeFd >= 0 ? stdinScript : script;
-
     ScriptRunner runner(*dlg, host, out, err);
-    const int scriptStatus = runner.Run(lines);
+    runner.SetName(scriptName);
+    std::unique_ptr<ScriptInput> input;  // stopped after the host has shut down
+    int scriptStatus = kExitOk;
+    if (!live) {
+        scriptStatus = runner.Run(checkedLines);
+    } else {
+        // At a terminal a wrong line is told and skipped; from a pipe or a file it ends the session.
+        const bool typed = ::isatty(liveFd) == 1;
+        input = std::make_unique<ScriptInput>(liveFd, host.Sink());
+        ScriptLineSplitter::Line line;
+        bool quit = false;
+        for (int number = 1; !quit && !host.Ended() && !host.Interrupted() && input->Next(host, line);
+             number += number < INT_MAX) {
+            const bool ok = line.tooLong ? runner.Fail(number, LongLineError(line.text))
+                                         : runner.RunLine(line.text, number, quit);
+            if (!ok && !host.Interrupted() && !typed) {
+                scriptStatus = kExitScriptError;
+                break;
+            }
+        }
+    }
     SessionTally& tally = outputs.Tally();
     if (scriptStatus == kExitScriptError) tally.ScriptFailed();
     // A run still under way when the session ends (a signal, "quit", "EXIT", the script's end)
@@ -108,6 +153,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (progress) dlg->Events().Remove(progress.get());
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
+    input.reset();
     reconnect.Stop();  // after the host: a hand-over under way has been released
     dlg->Events().Remove(&reconnect);
     outputs.Detach();

@@ -1,11 +1,17 @@
 #include "app/headless/signal_watch.h"
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
 
 namespace kalvor {
+
+namespace {
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+}  // namespace
 
 SignalWatch::SignalWatch(std::function<void(int)> onSignal) : m_onSignal(std::move(onSignal)) {
     sigemptyset(&m_set);
@@ -15,15 +21,20 @@ SignalWatch::SignalWatch(std::function<void(int)> onSignal) : m_onSignal(std::mo
     sigaddset(&m_set, SIGUSR2);  // the watcher's own stop
     pthread_sigmask(SIG_BLOCK, &m_set, &m_previous);
     m_thread = std::thread([this] {
+        int64_t first = 0;
         for (;;) {
             int sig = 0;
             if (sigwait(&m_set, &sig) != 0) continue;
             if (sig == SIGUSR2 && m_stopping.load()) return;
             if (sig == SIGUSR2) continue;
+            const int64_t now = NowMs();
             if (m_caught.load() != 0) {
-                // Asked twice: the session did not end in time, so end the process now.
+                // The same request again (a process group signalled after the process): nothing new.
+                if (now - first < kSameRequestMs) continue;
+                // Asked again later: the session did not end in time, so end the process now.
                 _exit(128 + sig);
             }
+            first = now;
             m_caught = sig;
             if (m_onSignal) m_onSignal(sig);
         }
@@ -46,22 +57,13 @@ SignalWatch::~SignalWatch() {
         int taken = 0;
         sigwait(&one, &taken);
     }
-    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-}
-
-InterruptibleInput::int_type InterruptibleInput::underflow() {
-    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0 || (fds[1].revents & POLLIN)) return traits_type::eof();
-        const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) return traits_type::eof();
-        setg(m_buffer, m_buffer, m_buffer + n);
-        return traits_type::to_int_type(*gptr());
-    }
+    // After a request to end, the same request may still come (from the process group, or a
+    // `timeout` that signals twice): it stays blocked, so it cannot kill the process between here
+    // and its exit and take the exit status with it.
+    sigset_t after = m_previous;
+    if (m_caught.load() != 0)
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&after, sig);
+    pthread_sigmask(SIG_SETMASK, &after, nullptr);
 }
 
 }  // namespace kalvor

@@ -1,16 +1,18 @@
 // SIGINT, SIGTERM and SIGHUP in the headless host: instead of killing the process they end the
 // session as "Cancel" then "quit" would, so the cycle in flight gets its record and the files
 // their last lines. The signals are blocked in every thread (the watcher is made before any other
-// thread of the session) and taken by one watcher thread with sigwait; a second signal while the
-// session is still ending kills the process at once.
+// thread of the session) and taken by one watcher thread with sigwait. A second signal within
+// kSameRequestMs of the first is the same request (coreutils `timeout` signals the program and then
+// its process group, so SIGTERM comes twice within microseconds) and changes nothing; a later one,
+// while the session is still ending, kills the process at once.
 #pragma once
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
-#include <streambuf>
 #include <thread>
 
 namespace kalvor {
@@ -23,6 +25,8 @@ public:
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
+    static constexpr int64_t kSameRequestMs = 5000;
+
     int Caught() const { return m_caught.load(); }
 
 private:
@@ -32,21 +36,6 @@ private:
     std::atomic<int> m_caught{0};
     std::atomic<bool> m_stopping{false};
     std::thread m_thread;
-};
-
-// A stream buffer on a file descriptor (the script on standard input) whose reads end, as at the
-// end of the file, once `wakeFd` (an eventfd) becomes readable.
-class InterruptibleInput : public std::streambuf {
-public:
-    InterruptibleInput(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
-
-protected:
-    int_type underflow() override;
-
-private:
-    int m_fd;
-    int m_wakeFd;
-    char m_buffer[4096];
 };
 
 }  // namespace kalvor
