@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "report/html_text.h"
+#include "report/report_command.h"
 #include "report/svg_charts.h"
 
 namespace kalvor::report {
@@ -120,8 +121,9 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     std::string html;
     html.reserve(64 * 1024);
     html += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"/>"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>"
-            "<title>KALVOR TP burn-in report</title><style>";
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>";
+    html += kReportMarker;
+    html += "<title>KALVOR TP burn-in report</title><style>";
     html += kStyle;
     html += "</style></head><body>\n<h1>Burn-in report</h1>\n";
     size_t pass = 0;
@@ -149,7 +151,7 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     Row(html, "Link failures", figures, [&](size_t, const Figures& f) { return Cell(Endings(f, true), "l"); });
     Row(html, "Other endings", figures, [&](size_t, const Figures& f) {
         std::string s;
-        for (CycleEnd how : {CycleEnd::Replaced, CycleEnd::Interrupted})
+        for (CycleEnd how : {CycleEnd::Replaced, CycleEnd::Interrupted, CycleEnd::PortNotOpen})
             if (uint32_t n = f.endings[static_cast<size_t>(how)]) s += (s.empty() ? "" : "<br/>") + std::string(CycleEndName(how)) + " " + std::to_string(n);
         return Cell(s.empty() ? "0" : s, "l");
     });

@@ -266,7 +266,7 @@ std::string TimelineChart(const ModuleResults& m, const ChartScales& s) {
     static const Lane lanes[] = {
         {"module error", CycleEnd::ModuleError}, {"no ACK", CycleEnd::NoAck}, {"no answer", CycleEnd::NoAnswer},
         {"bad frames", CycleEnd::BadFrames}, {"port lost", CycleEnd::PortLost}, {"replaced", CycleEnd::Replaced},
-        {"interrupted", CycleEnd::Interrupted}};
+        {"interrupted", CycleEnd::Interrupted}, {"port not open", CycleEnd::PortNotOpen}};
     constexpr int laneCount = sizeof lanes / sizeof lanes[0];
     const double laneH = kPlotH / laneCount;
     const double left = 84;  // room for the lane names

@@ -87,6 +87,10 @@ TEST(CalibrationSet, SecondBlockFromItsOwnAverage) {
         Set(c, k.e, true);
         EXPECT_EQ(c.Frames(), *k.frame ? Strings{first + k.frame} : Strings{});
         EXPECT_EQ(c.Texts({1113, 1114}), (Strings{k.min2, k.max2}));
+        // Only a missing second average is told in the Message pane; no box either way.
+        const bool told = c.Message().find("Nothing sent: the lower RVDT Avarage (1097)") != std::string::npos;
+        EXPECT_EQ(told, std::string(k.name).starts_with("second average")) << c.Message();
+        EXPECT_TRUE(c.host.boxes.empty());
     }
     // Under ZEDA1000 the second block's boxes are not read: "??" and no average there change nothing.
     TestConsole c(kCalibration);
