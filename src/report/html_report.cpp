@@ -43,14 +43,19 @@ svg .limit { stroke: #d00; stroke-width: 1.2; stroke-dasharray: 6 3; }
 svg .dots { stroke: #1f5fbf; stroke-width: 2.2; fill: none; }
 svg .resent { fill: #e08a00; stroke: none; }
 svg .failed { stroke: #d00; stroke-width: 1.8; fill: none; }
+svg .moderr { fill: #7a2fb0; stroke: #fff; stroke-width: 0.8; }
 svg .bar { fill: #5b8bd6; }
 svg .rej { fill: #c46b1b; }
 svg .zero { fill: #bbb; }
-svg .err { stroke: #b00000; stroke-width: 2; }
-svg .fail { stroke: #7a2fb0; stroke-width: 2; }
+svg .err { stroke: #7a2fb0; stroke-width: 2; }
+svg .fail { stroke: #d00; stroke-width: 2; }
 .legend { font-size: 9pt; color: #333; margin: 2px 0 0; }
-.k1 { color: #1f5fbf; } .k2 { color: #e08a00; } .k3 { color: #d00; }
+.k1 { color: #1f5fbf; } .k2 { color: #e08a00; } .k3 { color: #d00; } .k4 { color: #7a2fb0; }
 .page { break-before: page; page-break-before: always; }
+h1, h2, h3, figcaption { break-after: avoid; page-break-after: avoid; }
+section.modules { break-inside: avoid; page-break-inside: avoid; }
+thead { display: table-header-group; }
+tr { break-inside: avoid; page-break-inside: avoid; }
 @media print { body { margin: 0; max-width: none; padding: 0; } h2 { margin-top: 10px; } }
 )";
 
@@ -133,12 +138,12 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
             std::to_string(modules.size()) + (modules.size() == 1 ? " module" : " modules") + " within the limits.</p>\n";
     html += "<p class=\"meta\">Limits: reject rate at most " + Fixed(limits.maxRejectRatePct, 2) +
             " % (rejected / (dispensed + rejected)); every answer within " + Fixed(limits.maxAnswerMs, 1) +
-            " ms (write to answer); at most " + std::to_string(limits.maxErrors) + " module errors and " +
-            std::to_string(limits.maxLinkFailures) + " link failures (no ACK, no answer, bad frames, port lost); at least " +
+            " ms (write to answer); at most " + Counted(limits.maxErrors, "module error", "module errors") + " and " +
+            Counted(limits.maxLinkFailures, "link failure", "link failures") + " (no ACK, no answer, bad frames, port lost); at least " +
             std::to_string(limits.minCycles) + (limits.minCycles == 1 ? " cycle" : " cycles") +
             ". Median: the middle answer time (mean of the two middle ones for an even count); p95: nearest rank.</p>\n";
 
-    html += "<h2>Modules</h2>\n<table><thead><tr><th></th>";
+    html += "<section class=\"modules\"><h2>Modules</h2>\n<table><thead><tr><th></th>";
     for (size_t i = 0; i < modules.size(); ++i) html += "<th class=\"name\">" + Escape(modules[i].name) + "</th>";
     html += "</tr></thead><tbody>\n";
     Row(html, "Verdict", figures, [&](size_t, const Figures& f) { return Cell(Verdict(f), "l"); });
@@ -162,13 +167,14 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     Row(html, "Answer ms max", figures, [&](size_t, const Figures& f) { return Cell(Ms(f, f.maxMs)); });
     Row(html, "First cycle", figures, [&](size_t, const Figures& f) { return Cell(f.cycles ? UtcTime(f.firstWallMs) : "–"); });
     Row(html, "Last cycle", figures, [&](size_t, const Figures& f) { return Cell(f.cycles ? UtcTime(f.lastWallMs) : "–"); });
-    html += "</tbody></table>\n";
+    html += "</tbody></table></section>\n";
 
     const ChartScales scales = SharedScales(modules, limits);
     html += "<h2>Charts</h2>\n";
     if (modules.size() > 1) html += "<p class=\"meta\">Every chart has the same scales for all modules.</p>\n";
     ChartRow(html, "Answer time per cycle", "<span class=\"k1\">&#9644;</span> answer (write to answer) &#160; "
-             "<span class=\"k2\">&#9650;</span> resent &#160; <span class=\"k3\">&#10005;</span> failed (no good answer) &#160; "
+             "<span class=\"k2\">&#9650;</span> resent &#160; <span class=\"k4\">&#9670;</span> module error &#160; "
+             "<span class=\"k3\">&#10005;</span> failed (no good answer) &#160; "
              "dashed: a new run, the limit", modules, scales, AnswerTimeChart);
     ChartRow(html, "Histogram of answer times", nullptr, modules, scales, HistogramChart);
     ChartRow(html, "Rejected notes per 100 cycles", "A bar per block of 100 cycles (the last block may be shorter).",
@@ -194,7 +200,7 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
         }
         html += "</tbody></table>\n";
         if (shown < figures[i].runs.size())
-            html += "<p class=\"meta\">" + std::to_string(figures[i].runs.size() - shown) + " more runs not listed.</p>\n";
+            html += "<p class=\"meta\">" + Counted(figures[i].runs.size() - shown, "more run", "more runs") + " not listed.</p>\n";
         html += "</section>\n";
     }
     html += "</body></html>\n";

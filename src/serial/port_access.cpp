@@ -135,10 +135,10 @@ std::string HolderOf(const std::string& path, const SystemRoots& roots) {
     if (::stat(path.c_str(), &target) != 0) return {};
     std::string holder = HolderByDescriptor(target, roots);
     if (holder.empty()) holder = HolderByFlock(target, roots);
-    if (holder.empty()) {
-        char resolved[4096];
-        holder = HolderByLockFile(::realpath(path.c_str(), resolved) ? std::string(resolved) : path, roots);
-    }
+    // Lock files are named after the node a program opened: the name given, or where it leads.
+    if (holder.empty()) holder = HolderByLockFile(path, roots);
+    char resolved[4096];
+    if (holder.empty() && ::realpath(path.c_str(), resolved) != nullptr) holder = HolderByLockFile(resolved, roots);
     return holder;
 }
 
