@@ -36,6 +36,7 @@ svg { width: 100%; height: auto; display: block; border: 1px solid #ddd; }
 svg .t { font: 10px sans-serif; fill: #222; }
 svg .u { font: 10px sans-serif; fill: #777; }
 svg .lt { font: 10px sans-serif; fill: #b00000; }
+svg .rl { font: 10px sans-serif; fill: #555; paint-order: stroke; stroke: #fff; stroke-width: 3px; stroke-linejoin: round; }
 svg .grid { stroke: #e4e4e4; stroke-width: 1; }
 svg .axis { stroke: #555; stroke-width: 1; }
 svg .run { stroke: #999; stroke-width: 1; stroke-dasharray: 3 3; }

@@ -197,7 +197,7 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
         svg.Line(x, kTop, x, kTop + kPlotH, "class=\"run\"");
         boundaries.emplace_back(x, "run " + std::to_string(m.cycles[i].run));
     }
-    for (const PlacedLabel& l : PlaceRunLabels(boundaries, taken)) svg.Text(l.x, l.y, l.text, "start", "u");
+    for (const PlacedLabel& l : PlaceRunLabels(boundaries, taken)) svg.Text(l.x, l.y, l.text, "start", "rl");
     // Few cycles: a dot each. Many: per pixel column the range of the answers in it, so that the
     // drawing stays small however long the burn-in was.
     const bool dots = m.cycles.size() <= 1500;
