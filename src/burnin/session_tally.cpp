@@ -30,17 +30,24 @@ void SessionTally::OnCycleAnswered(const RunTime&, const CycleAnswer& answer) {
 
 void SessionTally::OnCycleFailed(const RunTime&, CycleEnd how) {
     ++m_cycles;
+    if (how == CycleEnd::PortNotOpen) ++m_notOpenCycles;
     // A cycle whose answer came cut off ended the run: a give-up of the link even without a box.
     // When the link then shows "Error Receive Frame" for the same frames, that box is this one.
     m_cutOffPending = how == CycleEnd::BadFrames;
     if (m_cutOffPending) ++m_linkGiveUps;
 }
 
-void SessionTally::OnPortOpened(const RunTime&, int, const std::string&) { m_portEverOpened = true; }
+void SessionTally::OnPortOpened(const RunTime&, int, const std::string&) { m_portEverOpened = m_portOpen = true; }
 
-void SessionTally::OnPortOpenFailed(const RunTime&, int, const std::string&, const std::string&) { ++m_openFailures; }
+void SessionTally::OnPortOpenFailed(const RunTime&, int, const std::string&, const std::string&) {
+    ++m_openFailures;
+    m_portOpen = false;
+}
 
-void SessionTally::OnPortLost(const RunTime&, int, const std::string&) { ++m_portLost; }
+void SessionTally::OnPortLost(const RunTime&, int, const std::string&) {
+    ++m_portLost;
+    m_portOpen = false;
+}
 
 void SessionTally::OnBox(const RunTime&, const std::string& text, const std::string&, BoxKind kind) {
     const bool sameGiveUp = m_cutOffPending && text == "Error Receive Frame";
@@ -59,7 +66,8 @@ void SessionTally::OnBox(const RunTime&, const std::string& text, const std::str
         break;
     }
     case BoxKind::LinkGiveUp:
-        if (!sameGiveUp) ++m_linkGiveUps;
+        if (!m_portOpen) ++m_notOpenGiveUps;
+        else if (!sameGiveUp) ++m_linkGiveUps;
         break;
     case BoxKind::Refused: ++m_refused; break;
     default: break;  // open failures and the lost port are counted by their own events
@@ -69,7 +77,8 @@ void SessionTally::OnBox(const RunTime&, const std::string& text, const std::str
 void SessionTally::FileFailed(const std::string& what) { m_filesFailed.push_back(what); }
 
 bool SessionTally::BenchFailed() const {
-    return m_openFailures > 0 || m_portLost > 0 || m_refused > 0 || !m_filesFailed.empty();
+    return m_openFailures > 0 || m_portLost > 0 || m_notOpenCycles > 0 || m_notOpenGiveUps > 0 || m_refused > 0 ||
+           !m_filesFailed.empty();
 }
 
 int SessionTally::ExitStatus() const {
@@ -98,6 +107,7 @@ std::string SessionTally::Line() const {
     if (m_openFailures > 0)
         line += m_portEverOpened ? ", port could not be opened " + Times(m_openFailures) : ", port not opened";
     if (m_portLost > 0) line += ", port lost " + Times(m_portLost);
+    if (m_notOpenCycles > 0) line += ", " + Count(m_notOpenCycles, "cycle", "cycles") + " written with no port open";
     if (m_refused > 0) line += ", " + Count(m_refused, "request refused", "requests refused");
     for (const std::string& f : m_filesFailed) line += ", " + f + " not written";
     if (m_scriptError) line += ", script error";

@@ -4,8 +4,10 @@
 //   0 all went well; 1 script error; 2 bad options; 3 a module error code was shown; 4 the link
 //   gave up (its four boxes, or a cycle ended by a cut-off answer); 5 both 3 and 4; 6 the bench
 //   failed, so the run proves nothing (the port could not be opened or was lost, a request was
-//   refused, a results or trace file could not be written). 6 wins over 3-5, and 3-6 over 1: a
-//   script error never hides what the module or the bench did.
+//   refused, a cycle was written while no port was open, a results or trace file could not be
+//   written). 6 wins over 3-5, and 3-6 over 1: a script error never hides what the module or the
+//   bench did. The link's give-ups while no port is open are the bench's, not
+//   the module's: they count for 6, not for 4.
 #pragma once
 
 #include <string>
@@ -48,6 +50,9 @@ private:
     unsigned m_linkGiveUps = 0;
     bool m_cutOffPending = false;    // a cycle ended by bad frames: its "Error Receive Frame" box is the same give-up
     unsigned m_portLost = 0;
+    bool m_portOpen = true;          // as the port events tell it (open until told otherwise)
+    unsigned m_notOpenCycles = 0;    // cycles written while no port was open
+    unsigned m_notOpenGiveUps = 0;   // the link's boxes while no port was open: no module's failure
     unsigned m_openFailures = 0;
     bool m_portEverOpened = false;
     unsigned m_refused = 0;

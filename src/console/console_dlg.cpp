@@ -380,10 +380,15 @@ void CConsoleDlg::LinkFailed(const char* how) {
     if (std::strcmp(how, "no ACK") == 0) end = CycleEnd::NoAck;
     else if (std::strcmp(how, "no answer") == 0) end = CycleEnd::NoAnswer;
     else if (std::strcmp(how, "replaced") == 0) end = CycleEnd::Replaced;
+    // A cycle written while no port was open never reached a module (a lost port ends the run
+    // at once, so a cycle still outstanding here was written without one).
+    if (!m_bPortOpen) end = CycleEnd::PortNotOpen;
     m_cycleOutstanding = false;
     const RunTime now = Now();
     m_events.Each([&](RunObserver& o) { o.OnCycleFailed(now, end); });
-    EndRun(end == CycleEnd::Replaced ? RunEnd::Replaced : RunEnd::LinkFailed);
+    EndRun(end == CycleEnd::Replaced      ? RunEnd::Replaced
+           : end == CycleEnd::PortNotOpen ? RunEnd::PortNotOpen
+                                          : RunEnd::LinkFailed);
 }
 
 void CConsoleDlg::EndRun(RunEnd how) {

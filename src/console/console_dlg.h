@@ -270,6 +270,7 @@ private:
     // Calibration working values.
     int m_nAverage = 0;
     int m_nAverage2 = 0;  // the second block's own average (ZEDA2000)
+    bool m_secondAverageMissing = false;  // the last "Set" found box 1097 unusable under ZEDA2000
     int m_nPlus1 = 0, m_nMinus1 = 0, m_nPlus2 = 0, m_nMinus2 = 0;
     uint8_t m_nLen1a = 0, m_nLen1b = 0, m_nLen2a = 0, m_nLen2b = 0;
     int m_nLimit1 = 0, m_nLimit2 = 0;

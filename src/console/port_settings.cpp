@@ -2,6 +2,7 @@
 #include <cerrno>
 
 #include "console/console_dlg.h"
+#include "serial/port_access.h"
 
 namespace kalvor {
 
@@ -15,25 +16,25 @@ uint8_t CConsoleDlg::WireParity(uint8_t parityCode) {
 }
 
 void CConsoleDlg::ReportOpenFailure(int port) {
-    // One line for the technician: which COM, which device, and why.
-    std::string line;
-    UpdateData(true);
-    if (!m_strMessage.empty() && m_strMessage.back() != '\n') line = "\r\n";
+    // One line for the technician: which COM, which device, why, and who holds it or what to do.
     const std::string device = m_comm->DevicePath();
-    line += "COM" + std::to_string(port) + " (" + device + "): ";
+    std::string line = "COM" + std::to_string(port) + " (" + device + "): ";
     // The channel's reason starts with the device ("/dev/ttyS0: No such file ..."); the line names
     // it once already.
     std::string reason = m_comm->LastError();
     if (!device.empty() && reason.starts_with(device + ": ")) reason.erase(0, device.size() + 2);
     line += reason.empty() ? "cannot be opened" : reason;
-    if (m_comm->LastErrno() == EACCES)
-        line += " - add the user to the 'dialout' group (as root: adduser USERNAME dialout; then log in again)";
-    if (m_comm->LastErrno() == EBUSY || m_comm->LastErrno() == EWOULDBLOCK)
-        line += " - the port is in use by another program";
-    line += "\r\n";
-    AppendMessage(line);
+    const int err = m_comm->LastErrno();
+    if (err == EACCES || err == EPERM) line += " - " + PermissionAdvice(device);
+    if (err == EBUSY || err == EWOULDBLOCK) {
+        const std::string holder = HolderOf(device);
+        line += holder.empty() ? " - the port is in use by another program" : " - in use by " + holder;
+    }
+    UpdateData(true);
+    const bool newLine = !m_strMessage.empty() && m_strMessage.back() != '\n';
+    AppendMessage((newLine ? "\r\n" : "") + line + "\r\n");
     const RunTime now = Now();
-    m_events.Each([&](RunObserver& o) { o.OnPortOpenFailed(now, port, m_comm->DevicePath(), m_comm->LastError()); });
+    m_events.Each([&](RunObserver& o) { o.OnPortOpenFailed(now, port, device, line); });
 }
 
 void CConsoleDlg::PortOpened() {

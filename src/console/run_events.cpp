@@ -17,6 +17,7 @@ const char* CycleEndName(CycleEnd how) {
     case CycleEnd::Replaced: return "replaced";
     case CycleEnd::PortLost: return "port lost";
     case CycleEnd::Interrupted: return "interrupted";
+    case CycleEnd::PortNotOpen: return "port not open";
     }
     return "?";
 }
@@ -30,6 +31,7 @@ const char* RunEndName(RunEnd how) {
     case RunEnd::Replaced: return "replaced";
     case RunEnd::PortLost: return "port lost";
     case RunEnd::Interrupted: return "interrupted";
+    case RunEnd::PortNotOpen: return "port not open";
     }
     return "?";
 }

@@ -34,7 +34,9 @@ enum class CycleEnd : uint8_t {
     Replaced,     // an unguarded command replaced the stored frame and was answered instead
     PortLost,     // the device went away while the cycle was outstanding
     Interrupted,  // the session was ended (signal) while the cycle was outstanding
+    PortNotOpen,  // written while no port was open: the bench's fault, not the module's
 };
+constexpr int kCycleEndCount = static_cast<int>(CycleEnd::PortNotOpen) + 1;
 const char* CycleEndName(CycleEnd how);
 
 // Why a dispense run ended.
@@ -46,6 +48,7 @@ enum class RunEnd : uint8_t {
     Replaced,     // another command took the stored frame
     PortLost,
     Interrupted,
+    PortNotOpen,  // its cycle was written while no port was open
 };
 const char* RunEndName(RunEnd how);
 
@@ -111,6 +114,8 @@ public:
     // The port: opened (at start, by "OK" on "SETUP", or again by a reconnect), could not be
     // opened, or went away.
     virtual void OnPortOpened(const RunTime&, int /*port*/, const std::string& /*device*/) {}
+    // `reason` is the Message pane's line about it, without its line end: "COM1 (/dev/ttyUSB0):
+    // Device or resource busy - in use by minicom (pid 42)".
     virtual void OnPortOpenFailed(const RunTime&, int /*port*/, const std::string& /*device*/,
                                   const std::string& /*reason*/) {}
     virtual void OnPortLost(const RunTime&, int /*port*/, const std::string& /*device*/) {}

@@ -62,7 +62,18 @@ void CConsoleDlg::LogStoredFrame() {
 
 void CConsoleDlg::OnSetOrType1() {
     if (m_nCurrentPage == kEnvironmentPage) {
-        if (BuildCalibrationWrite() != 0) return;
+        if (BuildCalibrationWrite() != 0) {
+            // Under ZEDA2000 the second block needs its own average; without it nothing is sent,
+            // and the operator is told why (the other invalid boxes stay silent, as described).
+            if (m_secondAverageMissing) {
+                UpdateData(true);
+                const bool newLine = !m_strMessage.empty() && m_strMessage.back() != '\n';
+                AppendMessage(std::string(newLine ? "\r\n" : "") +
+                              "Nothing sent: the lower RVDT Avarage (1097) needs three hexadecimal digits "
+                              "- press REQ AVERAGE or type it\r\n");
+            }
+            return;
+        }
         LogStoredFrame();
         SendCalibrationFrame();
     } else if (m_nCurrentPage == kNotesInitPage) {
@@ -124,7 +135,8 @@ void ComputeLimits(int average, int plus, int minus, int& limit1, int& limit2) {
 int CConsoleDlg::ParseAverage() {
     int result = ParseAverageBox(m_strAverage1, m_nAverage) ? 0 : 1;
     // Under ZEDA2000 the second block's limits come from its own average (box 1097).
-    if (m_nModel == 1 && !ParseAverageBox(m_strAverage2, m_nAverage2)) result = 1;
+    m_secondAverageMissing = m_nModel == 1 && !ParseAverageBox(m_strAverage2, m_nAverage2);
+    if (m_secondAverageMissing) result = 1;
     return result;
 }
 

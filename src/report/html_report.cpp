@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "report/html_text.h"
+#include "report/report_command.h"
 #include "report/svg_charts.h"
 
 namespace kalvor::report {
@@ -35,6 +36,7 @@ svg { width: 100%; height: auto; display: block; border: 1px solid #ddd; }
 svg .t { font: 10px sans-serif; fill: #222; }
 svg .u { font: 10px sans-serif; fill: #777; }
 svg .lt { font: 10px sans-serif; fill: #b00000; }
+svg .rl { font: 10px sans-serif; fill: #555; paint-order: stroke; stroke: #fff; stroke-width: 3px; stroke-linejoin: round; }
 svg .grid { stroke: #e4e4e4; stroke-width: 1; }
 svg .axis { stroke: #555; stroke-width: 1; }
 svg .run { stroke: #999; stroke-width: 1; stroke-dasharray: 3 3; }
@@ -42,14 +44,19 @@ svg .limit { stroke: #d00; stroke-width: 1.2; stroke-dasharray: 6 3; }
 svg .dots { stroke: #1f5fbf; stroke-width: 2.2; fill: none; }
 svg .resent { fill: #e08a00; stroke: none; }
 svg .failed { stroke: #d00; stroke-width: 1.8; fill: none; }
+svg .moderr { fill: #7a2fb0; stroke: #fff; stroke-width: 0.8; }
 svg .bar { fill: #5b8bd6; }
 svg .rej { fill: #c46b1b; }
 svg .zero { fill: #bbb; }
-svg .err { stroke: #b00000; stroke-width: 2; }
-svg .fail { stroke: #7a2fb0; stroke-width: 2; }
+svg .err { stroke: #7a2fb0; stroke-width: 2; }
+svg .fail { stroke: #d00; stroke-width: 2; }
 .legend { font-size: 9pt; color: #333; margin: 2px 0 0; }
-.k1 { color: #1f5fbf; } .k2 { color: #e08a00; } .k3 { color: #d00; }
+.k1 { color: #1f5fbf; } .k2 { color: #e08a00; } .k3 { color: #d00; } .k4 { color: #7a2fb0; }
 .page { break-before: page; page-break-before: always; }
+h1, h2, h3, figcaption { break-after: avoid; page-break-after: avoid; }
+section.modules { break-inside: avoid; page-break-inside: avoid; }
+thead { display: table-header-group; }
+tr { break-inside: avoid; page-break-inside: avoid; }
 @media print { body { margin: 0; max-width: none; padding: 0; } h2 { margin-top: 10px; } }
 )";
 
@@ -120,8 +127,9 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     std::string html;
     html.reserve(64 * 1024);
     html += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"/>"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>"
-            "<title>KALVOR TP burn-in report</title><style>";
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>";
+    html += kReportMarker;
+    html += "<title>KALVOR TP burn-in report</title><style>";
     html += kStyle;
     html += "</style></head><body>\n<h1>Burn-in report</h1>\n";
     size_t pass = 0;
@@ -131,12 +139,12 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
             std::to_string(modules.size()) + (modules.size() == 1 ? " module" : " modules") + " within the limits.</p>\n";
     html += "<p class=\"meta\">Limits: reject rate at most " + Fixed(limits.maxRejectRatePct, 2) +
             " % (rejected / (dispensed + rejected)); every answer within " + Fixed(limits.maxAnswerMs, 1) +
-            " ms (write to answer); at most " + std::to_string(limits.maxErrors) + " module errors and " +
-            std::to_string(limits.maxLinkFailures) + " link failures (no ACK, no answer, bad frames, port lost); at least " +
+            " ms (write to answer); at most " + Counted(limits.maxErrors, "module error", "module errors") + " and " +
+            Counted(limits.maxLinkFailures, "link failure", "link failures") + " (no ACK, no answer, bad frames, port lost); at least " +
             std::to_string(limits.minCycles) + (limits.minCycles == 1 ? " cycle" : " cycles") +
             ". Median: the middle answer time (mean of the two middle ones for an even count); p95: nearest rank.</p>\n";
 
-    html += "<h2>Modules</h2>\n<table><thead><tr><th></th>";
+    html += "<section class=\"modules\"><h2>Modules</h2>\n<table><thead><tr><th></th>";
     for (size_t i = 0; i < modules.size(); ++i) html += "<th class=\"name\">" + Escape(modules[i].name) + "</th>";
     html += "</tr></thead><tbody>\n";
     Row(html, "Verdict", figures, [&](size_t, const Figures& f) { return Cell(Verdict(f), "l"); });
@@ -149,7 +157,7 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     Row(html, "Link failures", figures, [&](size_t, const Figures& f) { return Cell(Endings(f, true), "l"); });
     Row(html, "Other endings", figures, [&](size_t, const Figures& f) {
         std::string s;
-        for (CycleEnd how : {CycleEnd::Replaced, CycleEnd::Interrupted})
+        for (CycleEnd how : {CycleEnd::Replaced, CycleEnd::Interrupted, CycleEnd::PortNotOpen})
             if (uint32_t n = f.endings[static_cast<size_t>(how)]) s += (s.empty() ? "" : "<br/>") + std::string(CycleEndName(how)) + " " + std::to_string(n);
         return Cell(s.empty() ? "0" : s, "l");
     });
@@ -160,13 +168,14 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     Row(html, "Answer ms max", figures, [&](size_t, const Figures& f) { return Cell(Ms(f, f.maxMs)); });
     Row(html, "First cycle", figures, [&](size_t, const Figures& f) { return Cell(f.cycles ? UtcTime(f.firstWallMs) : "–"); });
     Row(html, "Last cycle", figures, [&](size_t, const Figures& f) { return Cell(f.cycles ? UtcTime(f.lastWallMs) : "–"); });
-    html += "</tbody></table>\n";
+    html += "</tbody></table></section>\n";
 
     const ChartScales scales = SharedScales(modules, limits);
     html += "<h2>Charts</h2>\n";
     if (modules.size() > 1) html += "<p class=\"meta\">Every chart has the same scales for all modules.</p>\n";
     ChartRow(html, "Answer time per cycle", "<span class=\"k1\">&#9644;</span> answer (write to answer) &#160; "
-             "<span class=\"k2\">&#9650;</span> resent &#160; <span class=\"k3\">&#10005;</span> failed (no good answer) &#160; "
+             "<span class=\"k2\">&#9650;</span> resent &#160; <span class=\"k4\">&#9670;</span> module error &#160; "
+             "<span class=\"k3\">&#10005;</span> failed (no good answer) &#160; "
              "dashed: a new run, the limit", modules, scales, AnswerTimeChart);
     ChartRow(html, "Histogram of answer times", nullptr, modules, scales, HistogramChart);
     ChartRow(html, "Rejected notes per 100 cycles", "A bar per block of 100 cycles (the last block may be shorter).",
@@ -192,7 +201,7 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
         }
         html += "</tbody></table>\n";
         if (shown < figures[i].runs.size())
-            html += "<p class=\"meta\">" + std::to_string(figures[i].runs.size() - shown) + " more runs not listed.</p>\n";
+            html += "<p class=\"meta\">" + Counted(figures[i].runs.size() - shown, "more run", "more runs") + " not listed.</p>\n";
         html += "</section>\n";
     }
     html += "</body></html>\n";

@@ -62,6 +62,10 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
+std::string Counted(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string Fixed(double value, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);

@@ -12,6 +12,8 @@ namespace kalvor::report {
 std::string Escape(const std::string& text);
 
 // "12.35" with `decimals` decimals.
+// "1 cycle", "2 cycles": a count with its noun, singular for one.
+std::string Counted(uint64_t n, const char* one, const char* many);
 std::string Fixed(double value, int decimals);
 // 2026-12-07 18:45:12Z (UTC, from milliseconds since 1970).
 std::string UtcTime(int64_t ms);

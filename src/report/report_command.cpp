@@ -1,14 +1,20 @@
 #include "report/report_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
 #include "report/html_report.h"
+#include "report/html_text.h"
 #include "report/results_file.h"
 
 namespace kalvor::report {
@@ -31,6 +37,69 @@ bool ParseCount(const std::string& s, uint32_t& v) {
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {}, sb {};
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Whether the file at `path` is a report this program wrote: its head carries our marker.
+bool IsOurReport(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    // Reports written before the marker are known by their title.
+    return head.find(kReportMarker) != std::string::npos ||
+           head.find("<title>KALVOR TP burn-in report</title>") != std::string::npos;
+}
+
+// Why OUT must not be written ("" when it may): it must end in .html, must not be an input,
+// and may replace only a regular file that is a report of ours.
+std::string RefusalOf(const ReportOptions& o) {
+    if (o.output == "-") return {};
+    if (!EndsWith(o.output, ".html"))
+        return "the report must be a file ending in .html (or - for standard output), not '" + o.output + "'";
+    for (const std::string& in : o.inputs)
+        if (in == o.output || SameFile(in, o.output))
+            return "the report " + o.output + " would overwrite its input " + in;
+    struct stat st {};
+    if (::stat(o.output.c_str(), &st) != 0) {
+        if (errno == ENOENT) return {};
+        return "the report " + o.output + " cannot be written: " + std::strerror(errno);
+    }
+    if (!S_ISREG(st.st_mode)) return "the report " + o.output + " exists and is not a regular file";
+    if (!IsOurReport(o.output)) return "the report " + o.output + " exists and is not a kalvor-tp report: not replaced";
+    return {};
+}
+
+// Writes `text` to a temporary file in the folder of `path` and renames it over `path`, so that
+// `path` is either the old file or the whole new one. A symbolic link is followed: its target is
+// replaced, the link stays.
+std::string WriteWhole(const std::string& path, const std::string& text) {
+    std::string target = path;
+    char resolved[PATH_MAX];
+    if (struct stat st {}; ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::realpath(path.c_str(), resolved))
+        target = resolved;
+    const size_t slash = target.rfind('/');
+    std::string temp = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + ".kalvor-report-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return std::string("cannot create a file beside it: ") + std::strerror(errno);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    const int err = ok ? 0 : errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return {};
+    const int why = err ? err : errno;
+    ::unlink(temp.c_str());
+    return std::strerror(why ? why : EIO);
 }
 
 }  // namespace
@@ -88,12 +157,9 @@ std::string ParseReportOptions(int argc, char** argv, ReportOptions& o) {
     }
     if (!outputGiven) return "--report needs the HTML file to write";
     if (o.inputs.empty()) return "--report needs at least one results file";
-    for (const std::string& in : o.inputs) {
+    for (const std::string& in : o.inputs)
         if (in == "-") return "--report reads results files, not standard input";
-        if (o.output != "-" && (in == o.output || SameFile(in, o.output)))
-            return "the report " + o.output + " would overwrite its input " + in;
-    }
-    return {};
+    return RefusalOf(o);
 }
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err) {
@@ -111,20 +177,15 @@ int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err
     const std::string html = HtmlReport(modules, figures, options.limits, now);
     if (options.output == "-") {
         out << html;
-    } else {
-        std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
-        file << html;
-        file.flush();
-        if (!file) {
-            err << "kalvor-tp: cannot write the report " << options.output << "\n";
-            return kReportBadInput;
-        }
+    } else if (std::string why = WriteWhole(options.output, html); !why.empty()) {
+        err << "kalvor-tp: cannot write the report " << options.output << ": " << why << "\n";
+        return kReportBadInput;
     }
     bool allPass = true;
     std::ostream& verdicts = options.output == "-" ? err : out;
     for (size_t i = 0; i < modules.size(); ++i) {
         const Figures& f = figures[i].total;
-        verdicts << modules[i].name << ": " << f.cycles << " cycles, " << (f.Pass() ? "within limits" : "outside limits");
+        verdicts << modules[i].name << ": " << Counted(f.cycles, "cycle", "cycles") << ", " << (f.Pass() ? "within limits" : "outside limits");
         for (size_t k = 0; k < f.outside.size(); ++k) verdicts << (k ? "; " : ": ") << f.outside[k];
         verdicts << "\n";
         allPass = allPass && f.Pass();

@@ -17,6 +17,9 @@ enum : int {
     kReportOutsideLimits = 3,  // some module outside the limits
 };
 
+// Written into the head of every report; an existing OUT is replaced only when it carries it.
+constexpr const char* kReportMarker = "<meta name=\"generator\" content=\"kalvor-tp report\"/>";
+
 struct ReportOptions {
     std::string output;               // "-": standard output
     std::vector<std::string> inputs;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "report/html_text.h"
+
 namespace kalvor::report {
 
 bool IsLinkFailure(CycleEnd how) {
@@ -67,15 +69,15 @@ Figures Compute(const std::vector<CycleRecord>& cycles, size_t begin, size_t end
     if (notes > 0) f.rejectRatePct = 100.0 * static_cast<double>(f.rejected) / static_cast<double>(notes);
 
     if (f.cycles < limits.minCycles)
-        f.outside.push_back(std::to_string(f.cycles) + " cycles, fewer than " + std::to_string(limits.minCycles));
+        f.outside.push_back(Counted(f.cycles, "cycle", "cycles") + ", fewer than " + std::to_string(limits.minCycles));
     if (f.rejectRatePct > limits.maxRejectRatePct)
         f.outside.push_back("reject rate " + Number(f.rejectRatePct, 2) + " % above " + Number(limits.maxRejectRatePct, 2) + " %");
     if (f.timed > 0 && f.maxMs > limits.maxAnswerMs)
         f.outside.push_back("answer time " + Number(f.maxMs, 1) + " ms above " + Number(limits.maxAnswerMs, 1) + " ms");
     if (f.moduleErrors > limits.maxErrors)
-        f.outside.push_back(std::to_string(f.moduleErrors) + " module errors, more than " + std::to_string(limits.maxErrors));
+        f.outside.push_back(Counted(f.moduleErrors, "module error", "module errors") + ", more than " + std::to_string(limits.maxErrors));
     if (f.linkFailures > limits.maxLinkFailures)
-        f.outside.push_back(std::to_string(f.linkFailures) + " link failures, more than " + std::to_string(limits.maxLinkFailures));
+        f.outside.push_back(Counted(f.linkFailures, "link failure", "link failures") + ", more than " + std::to_string(limits.maxLinkFailures));
     return f;
 }
 

@@ -20,7 +20,7 @@ struct Limits {
     uint32_t minCycles = 1;         // --min-cycles N
 };
 
-constexpr int kEndingCount = static_cast<int>(CycleEnd::Interrupted) + 1;
+constexpr int kEndingCount = kCycleEndCount;
 
 // Whether an ending is a fault of the link (counted against --max-link-failures). "replaced" and
 // "interrupted" come from the operator, not the module, and are only shown.

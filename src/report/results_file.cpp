@@ -64,7 +64,7 @@ int HexDigit(char c) {
 }
 
 bool CycleEndOf(const std::string& s, CycleEnd& how) {
-    for (int k = 0; k <= static_cast<int>(CycleEnd::Interrupted); ++k) {
+    for (int k = 0; k < kCycleEndCount; ++k) {
         if (s == CycleEndName(static_cast<CycleEnd>(k))) {
             how = static_cast<CycleEnd>(k);
             return true;

@@ -10,7 +10,7 @@ namespace kalvor::report {
 namespace {
 
 constexpr double kW = 520, kH = 210;
-constexpr double kLeft = 56, kRight = 12, kTop = 12, kBottom = 34;
+constexpr double kLeft = 56, kRight = 12, kTop = 22, kBottom = 34;
 constexpr double kPlotW = kW - kLeft - kRight, kPlotH = kH - kTop - kBottom;
 
 // A round step for about `count` ticks up to `max`: 1, 2 or 5 times a power of ten.
@@ -27,6 +27,9 @@ double NiceMax(double max, int count) {
     const double step = NiceStep(max, count);
     return std::max(step, std::ceil(max / step - 1e-9) * step);
 }
+
+// The y of the first row of run labels and the height of a row.
+constexpr double kLabelTop = kTop + 26, kLabelRow = 12;
 
 std::string Label(double v) {
     if (v >= 1000000) return Fixed(v / 1000000, std::fmod(v, 1000000) ? 1 : 0) + "M";
@@ -61,7 +64,8 @@ public:
             Line(kLeft, y, kLeft + kPlotW, y, "class=\"grid\"");
             Text(kLeft - 4, y + 3.5, Label(v), "end");
         }
-        Text(4, kTop - 2, unit, "start", "u");
+        // Above the top tick label, never beside it.
+        Text(4, kTop - 10, unit, "start", "u");
     }
     // An x axis 0..max with ticks labelled by `label`.
     template <typename Fn>
@@ -72,9 +76,14 @@ public:
         for (double v = 0; v <= max + step * 1e-6; v += step) {
             const double x = kLeft + v / max * kPlotW;
             Line(x, bottom, x, bottom + 4, "class=\"axis\"");
-            Text(x, bottom + 15, label(v), "middle");
+            TickLabel(x, bottom + 15, label(v));
         }
         Text(kLeft + kPlotW, bottom + 29, unit, "end", "u");
+    }
+    // A tick label centred on x, moved in so that it stays inside the frame.
+    void TickLabel(double x, double y, const std::string& text) {
+        const double half = TextWidth(text) / 2;
+        Text(std::clamp(x, half + 2, kW - half - 2), y, text, "middle");
     }
     void Empty(const char* what) { Text(kLeft + kPlotW / 2, kTop + kPlotH / 2, what, "middle", "u"); }
     std::string Done() { return out + "</svg>"; }
@@ -96,7 +105,33 @@ double Y(double v, double max) { return kTop + kPlotH - std::clamp(v / max, 0.0,
 
 bool Failed(const CycleRecord& r) { return r.ended != CycleEnd::Answered && r.ended != CycleEnd::ModuleError; }
 
+bool Overlap(const LabelBox& a, const LabelBox& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
 }  // namespace
+
+double TextWidth(const std::string& text) {
+    // 10 px sans-serif: digits and most lower-case letters are at most 0.64 em wide.
+    return 6.4 * static_cast<double>(text.size());
+}
+
+std::vector<PlacedLabel> PlaceRunLabels(const std::vector<std::pair<double, std::string>>& at, std::vector<LabelBox> taken) {
+    std::vector<PlacedLabel> placed;
+    for (const auto& [x, text] : at) {
+        const double left = x + 2, right = left + TextWidth(text);
+        if (right > kLeft + kPlotW) continue;  // past the frame's right edge
+        for (int row = 0; row < kRunLabelRows; ++row) {
+            const double y = kLabelTop + row * kLabelRow;
+            const LabelBox box{left - 1, y - kTextAscent, right + 1, y + 2};
+            if (std::any_of(taken.begin(), taken.end(), [&](const LabelBox& t) { return Overlap(t, box); })) continue;
+            taken.push_back(box);
+            placed.push_back({left, y, text});
+            break;
+        }
+    }
+    return placed;
+}
 
 ChartScales SharedScales(const std::vector<ModuleResults>& modules, const Limits& limits) {
     ChartScales s;
@@ -145,24 +180,34 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
     // Where each run starts.
     size_t runs = 0;
     for (size_t i = 1; i < m.cycles.size(); ++i) runs += m.cycles[i].run != m.cycles[i - 1].run;
+    std::vector<LabelBox> taken;
+    if (s.limitMs <= s.answerMs) {
+        const double y = Y(s.limitMs, s.answerMs);
+        const std::string text = "limit " + Label(s.limitMs) + " ms";
+        svg.Line(kLeft, y, kLeft + kPlotW, y, "class=\"limit\"");
+        svg.Text(kLeft + kPlotW - 2, y - 3, text, "end", "lt");
+        taken.push_back({kLeft + kPlotW - 2 - TextWidth(text), y - 3 - kTextAscent, kLeft + kPlotW - 2, y - 1});
+    }
     // Run boundaries only while they stay apart; hundreds of short runs would hide the answers.
+    // Each label goes where it overlaps nothing; one that fits nowhere is left out.
+    std::vector<std::pair<double, std::string>> boundaries;
     for (size_t i = 1; i < m.cycles.size() && runs <= 40; ++i) {
         if (m.cycles[i].run == m.cycles[i - 1].run) continue;
         const double x = X(static_cast<double>(i) + 0.5, xMax);
         svg.Line(x, kTop, x, kTop + kPlotH, "class=\"run\"");
-        if (runs < 12) svg.Text(x + 2, kTop + 20, "run " + std::to_string(m.cycles[i].run), "start", "u");
+        boundaries.emplace_back(x, "run " + std::to_string(m.cycles[i].run));
     }
-    if (s.limitMs <= s.answerMs) {
-        const double y = Y(s.limitMs, s.answerMs);
-        svg.Line(kLeft, y, kLeft + kPlotW, y, "class=\"limit\"");
-        svg.Text(kLeft + kPlotW - 2, y - 3, "limit " + Label(s.limitMs) + " ms", "end", "lt");
-    }
+    for (const PlacedLabel& l : PlaceRunLabels(boundaries, taken)) svg.Text(l.x, l.y, l.text, "start", "rl");
     // Few cycles: a dot each. Many: per pixel column the range of the answers in it, so that the
     // drawing stays small however long the burn-in was.
     const bool dots = m.cycles.size() <= 1500;
-    std::string answers, resent, failed;
+    std::string answers, resent, failed, moduleErrors;
+    // A module error's answer is a diamond, not a dot.
+    const auto diamond = [&](double x, double y) {
+        moduleErrors += "M" + Svg::N(x) + " " + Svg::N(y - 4.5) + "l4.5 4.5l-4.5 4.5l-4.5 -4.5z";
+    };
     int lastColumn = -1;
-    double colMin = 0, colMax = -1;
+    double colMin = 0, colMax = -1, colError = -1;
     bool colResent = false, colFailed = false;
     auto flush = [&](int column) {
         if (column < 0) return;
@@ -171,6 +216,7 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
             answers += "M" + Svg::N(x) + " " + Svg::N(Y(colMax, s.answerMs) - 0.8) + "V" + Svg::N(Y(colMin, s.answerMs) + 0.8);
         if (colResent) resent += "M" + Svg::N(x) + " " + Svg::N(Y(colMax, s.answerMs) - 7) + "l-3 5h6z";
         if (colFailed) failed += "M" + Svg::N(x - 3) + " " + Svg::N(kTop + 1) + "l6 6m0 -6l-6 6";
+        if (colError >= 0) diamond(x, Y(colError, s.answerMs));
     };
     for (size_t i = 0; i < m.cycles.size(); ++i) {
         const CycleRecord& r = m.cycles[i];
@@ -178,7 +224,8 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
         if (dots) {
             if (r.answerMs >= 0) {
                 const double y = Y(r.answerMs, s.answerMs);
-                answers += "M" + Svg::N(x - 1.6) + " " + Svg::N(y) + "h3.2";
+                if (r.ended == CycleEnd::ModuleError) diamond(x, y);
+                else answers += "M" + Svg::N(x - 1.6) + " " + Svg::N(y) + "h3.2";
                 if (r.resends > 0) resent += "M" + Svg::N(x) + " " + Svg::N(y - 9) + "l-3.5 6h7z";
             } else if (r.resends > 0) {
                 resent += "M" + Svg::N(x) + " " + Svg::N(kTop + 9) + "l-3.5 6h7z";
@@ -190,9 +237,10 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
         if (column != lastColumn) {
             flush(lastColumn);
             lastColumn = column;
-            colMax = -1;
+            colMax = colError = -1;
             colResent = colFailed = false;
         }
+        if (r.ended == CycleEnd::ModuleError && r.answerMs >= 0) colError = std::max(colError, r.answerMs);
         if (r.answerMs >= 0) {
             colMin = colMax < 0 ? r.answerMs : std::min(colMin, r.answerMs);
             colMax = std::max(colMax, r.answerMs);
@@ -204,6 +252,7 @@ std::string AnswerTimeChart(const ModuleResults& m, const ChartScales& s) {
     if (!answers.empty()) svg.out += "<path class=\"dots\" d=\"" + answers + "\"/>";
     if (!resent.empty()) svg.out += "<path class=\"resent\" d=\"" + resent + "\"/>";
     if (!failed.empty()) svg.out += "<path class=\"failed\" d=\"" + failed + "\"/>";
+    if (!moduleErrors.empty()) svg.out += "<path class=\"moderr\" d=\"" + moduleErrors + "\"/>";
     return svg.Done();
 }
 
@@ -266,10 +315,15 @@ std::string TimelineChart(const ModuleResults& m, const ChartScales& s) {
     static const Lane lanes[] = {
         {"module error", CycleEnd::ModuleError}, {"no ACK", CycleEnd::NoAck}, {"no answer", CycleEnd::NoAnswer},
         {"bad frames", CycleEnd::BadFrames}, {"port lost", CycleEnd::PortLost}, {"replaced", CycleEnd::Replaced},
-        {"interrupted", CycleEnd::Interrupted}};
+        {"interrupted", CycleEnd::Interrupted}, {"port not open", CycleEnd::PortNotOpen}};
     constexpr int laneCount = sizeof lanes / sizeof lanes[0];
     const double laneH = kPlotH / laneCount;
-    const double left = 84;  // room for the lane names
+    std::vector<uint32_t> counts(laneCount, 0);
+    for (const CycleRecord& r : m.cycles)
+        for (int l = 0; l < laneCount; ++l) counts[static_cast<size_t>(l)] += r.ended == lanes[l].how;
+    const auto laneName = [&](int l) { return std::string(lanes[l].name) + " " + std::to_string(counts[static_cast<size_t>(l)]); };
+    double left = 84;  // room for the longest lane name
+    for (int l = 0; l < laneCount; ++l) left = std::max(left, TextWidth(laneName(l)) + 8);
     const double plotW = kW - left - kRight;
     const double step = TimeStep(s.spanMs);
     const double xMax = std::max(step, std::ceil(s.spanMs / step - 1e-9) * step);
@@ -278,10 +332,9 @@ std::string TimelineChart(const ModuleResults& m, const ChartScales& s) {
     for (double v = 0; v <= xMax + step * 1e-6; v += step) {
         const double x = left + v / xMax * plotW;
         svg.Line(x, kTop, x, bottom + 4, "class=\"grid\"");
-        svg.Text(x, bottom + 15, v == 0 ? "0" : Span(v), "middle");
+        svg.TickLabel(x, bottom + 15, v == 0 ? "0" : Span(v));
     }
     svg.Text(left + plotW, bottom + 29, "time since the first cycle", "end", "u");
-    std::vector<uint32_t> counts(laneCount, 0);
     std::vector<std::string> marks(laneCount);
     int64_t first = 0;
     if (!m.cycles.empty()) {
@@ -293,7 +346,6 @@ std::string TimelineChart(const ModuleResults& m, const ChartScales& s) {
     for (const CycleRecord& r : m.cycles) {
         for (int l = 0; l < laneCount; ++l) {
             if (r.ended != lanes[l].how) continue;
-            ++counts[static_cast<size_t>(l)];
             const double x = left + std::clamp(static_cast<double>(r.wallMs - first) / xMax, 0.0, 1.0) * plotW;
             if (static_cast<int>(x) == lastX[l]) continue;  // one mark per pixel column is enough
             lastX[l] = static_cast<int>(x);
@@ -303,8 +355,7 @@ std::string TimelineChart(const ModuleResults& m, const ChartScales& s) {
     }
     for (int l = 0; l < laneCount; ++l) {
         const double y = kTop + l * laneH;
-        svg.Text(left - 4, y + laneH / 2 + 3.5, std::string(lanes[l].name) + " " + std::to_string(counts[static_cast<size_t>(l)]),
-                 "end", counts[static_cast<size_t>(l)] ? "t" : "u");
+        svg.Text(left - 4, y + laneH / 2 + 3.5, laneName(l), "end", counts[static_cast<size_t>(l)] ? "t" : "u");
         svg.Line(left, y + laneH, left + plotW, y + laneH, "class=\"grid\"");
         if (!marks[static_cast<size_t>(l)].empty())
             svg.out += std::string("<path class=\"") + (l == 0 ? "err" : "fail") + "\" d=\"" + marks[static_cast<size_t>(l)] + "\"/>";

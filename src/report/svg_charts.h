@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/report_stats.h"
@@ -22,6 +23,23 @@ struct ChartScales {
 
 constexpr int kHistogramBins = 24;
 constexpr size_t kRejectBlock = 100;
+
+// Where a text lies (SVG user units), and a label placed at its baseline's start.
+struct LabelBox {
+    double left, top, right, bottom;
+};
+struct PlacedLabel {
+    double x, y;
+    std::string text;
+};
+constexpr double kTextAscent = 8;  // of the charts' 10 px text, above its baseline
+constexpr int kRunLabelRows = 3;
+
+// The width of a chart text, a little on the wide side.
+double TextWidth(const std::string& text);
+// Labels for run boundaries at x (each right of its line), each in the first of kRunLabelRows
+// rows where it overlaps neither `taken` nor another label; a label that fits nowhere is left out.
+std::vector<PlacedLabel> PlaceRunLabels(const std::vector<std::pair<double, std::string>>& at, std::vector<LabelBox> taken);
 
 ChartScales SharedScales(const std::vector<ModuleResults>& modules, const Limits& limits);
 

@@ -87,6 +87,10 @@ TEST(CalibrationSet, SecondBlockFromItsOwnAverage) {
         Set(c, k.e, true);
         EXPECT_EQ(c.Frames(), *k.frame ? Strings{first + k.frame} : Strings{});
         EXPECT_EQ(c.Texts({1113, 1114}), (Strings{k.min2, k.max2}));
+        // Only a missing second average is told in the Message pane; no box either way.
+        const bool told = c.Message().find("Nothing sent: the lower RVDT Avarage (1097)") != std::string::npos;
+        EXPECT_EQ(told, std::string(k.name).starts_with("second average")) << c.Message();
+        EXPECT_TRUE(c.host.boxes.empty());
     }
     // Under ZEDA1000 the second block's boxes are not read: "??" and no average there change nothing.
     TestConsole c(kCalibration);
@@ -148,14 +152,14 @@ TEST(CalibrationSet, InvalidBoxesSendNothing) {
         // A bad margin box: no margin lines either. The margins stop at the first bad box.
         {"empty plus margin", {.plus1 = ""}, false, false, "500", "500"},
         {"minus margin 100", {.minus1 = "100"}, false, false, "680", "500"},
-        {"second-block margin empty", {.minus2 = "10", .len2a = "40", .len2b = "64"}, true, false, "680", "459"},
+        {"second-block margin empty", {.minus2 = "10", .len2a = "40", .len2b = "64", .average2 = "400"}, true, false, "680", "459"},
         // Before any average was parsed it is 0.
         {"average of two digits, margins bad", {.average = "a5", .plus1 = ""}, false, false, "  0", "  0"},
         // Only the average or a length is bad: the margin lines appear, no frame is logged.
         {"average of two digits", {.average = "a5"}, false, true, "  0", "  0"},
         {"average of four digits", {.average = "0500"}, false, true, "  0", "  0"},
         {"length of one digit", {.len1b = "6"}, false, true, "680", "459"},
-        {"second-block length of three digits", {.plus2 = "25", .minus2 = "10", .len2a = "400", .len2b = "64"}, true,
+        {"second-block length of three digits", {.plus2 = "25", .minus2 = "10", .len2a = "400", .len2b = "64", .average2 = "400"}, true,
          true, "680", "459"},
     };
     for (const Case& k : cases) {

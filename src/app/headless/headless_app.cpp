@@ -27,6 +27,22 @@
 
 namespace kalvor {
 
+namespace {
+
+// Why the port did not open, on standard error as the Message pane says it (with its holder).
+class OpenFailureEcho final : public RunObserver {
+public:
+    explicit OpenFailureEcho(std::ostream& err) : m_err(err) {}
+    void OnPortOpenFailed(const RunTime&, int, const std::string&, const std::string& reason) override {
+        m_err << "kalvor-tp: " << reason << std::endl;
+    }
+
+private:
+    std::ostream& m_err;
+};
+
+}  // namespace
+
 int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& out, std::ostream& err) {
     // A script in a regular file (--script FILE, or redirected to standard input; any stream a
     // caller gives) is read and checked whole before anything is opened or sent: a typo on its
@@ -104,6 +120,8 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
+    OpenFailureEcho openFailures(err);
+    dlg->Events().Add(&openFailures);
     if (!options.quiet) outputs.SetSummaryEcho([&err](const std::string& line) { err << "kalvor-tp: " << line << std::endl; });
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
@@ -156,6 +174,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     input.reset();
     reconnect.Stop();  // after the host: a hand-over under way has been released
     dlg->Events().Remove(&reconnect);
+    dlg->Events().Remove(&openFailures);
     outputs.Detach();
     dlg.reset();
     module.Stop();

@@ -129,11 +129,12 @@ void WritePortListing(std::ostream& out, const std::vector<ComMapping>& coms, Se
         out << "No /dev/serial/by-id names: they exist only while a USB serial adapter is plugged in.\n";
 }
 
-int ListPorts(const AppOptions& options, std::ostream& out) {
+int ListPorts(const AppOptions& options, std::ostream& out, const SystemRoots& roots) {
     IniProfile profile(IniProfile::DefaultPath());
     const auto lookup = [&profile](const std::string& key) { return profile.GetString("COMPORTS", key); };
     const std::vector<ComMapping> coms = ResolveComMappings(options, lookup, profile.Path());
-    WritePortListing(out, coms, ScanSerialDevices(), profile.GetString("KALVOR", "PORT"), ProbePort);
+    WritePortListing(out, coms, ScanSerialDevices(roots), profile.GetString("KALVOR", "PORT"),
+                     [&roots](const std::string& path) { return ProbePort(path, roots); });
     return out ? kExitOk : kExitBadOptions;
 }
 

@@ -29,7 +29,8 @@ std::vector<ComMapping> ResolveComMappings(const AppOptions& options,
 void WritePortListing(std::ostream& out, const std::vector<ComMapping>& coms, SerialScan scan,
                       const std::string& rememberedPort, const std::function<PortState(const std::string&)>& probe);
 
-// The whole of --list-ports: resolves, scans, probes and writes. Returns the exit status.
-int ListPorts(const AppOptions& options, std::ostream& out);
+// The whole of --list-ports: resolves, scans, probes and writes; opens no device. `roots` says
+// where /sys, /proc, /dev and the lock folders are. Returns the exit status.
+int ListPorts(const AppOptions& options, std::ostream& out, const SystemRoots& roots = {});
 
 }  // namespace kalvor

@@ -1,9 +1,12 @@
 // Whether this user may open a serial device and whether another program holds it, found out
-// without disturbing a program that has it: an exclusive open is refused before anything is
-// touched, and a device that is free is opened non-blocking and closed again at once.
+// without opening it (opening a line raises its DTR and would make a console that opens it at
+// the same moment fail): the node's mode and access(), the kernel's record of the device, the
+// processes' open descriptors, the flock table and lock files.
 #pragma once
 
 #include <string>
+
+#include "serial/port_access.h"
 
 namespace kalvor {
 
@@ -22,6 +25,6 @@ struct PortState {
 // The short text of a state: "free", "not present", "in use by kalvor-tp (pid 42)", ...
 std::string DescribePortState(const PortState& state);
 
-PortState ProbePort(const std::string& path);
+PortState ProbePort(const std::string& path, const SystemRoots& roots = {});
 
 }  // namespace kalvor

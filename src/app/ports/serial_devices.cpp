@@ -1,51 +1,74 @@
 #include "app/ports/serial_devices.h"
 
-#include <libudev.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <memory>
-#include <sstream>
+#include <fstream>
+#include <map>
 #include <system_error>
 
 namespace kalvor {
 
+namespace fs = std::filesystem;
+
 namespace {
-
-constexpr const char* kByIdFolder = "/dev/serial/by-id";
-
-std::string Str(const char* s) { return s != nullptr ? s : ""; }
 
 std::string Canonical(const std::string& path) {
     std::error_code ec;
-    const auto c = std::filesystem::canonical(path, ec);
+    const auto c = fs::canonical(path, ec);
     return ec ? path : c.string();
 }
 
-// The first driver bound to the device or one of its parents (a tty itself has none; its
-// parent port or interface has). The serial core's own "port" and "ctrl" layers say nothing
-// about the hardware and are passed over.
-std::string DriverOf(udev_device* dev) {
-    for (udev_device* d = dev; d != nullptr; d = udev_device_get_parent(d)) {
-        if (Str(udev_device_get_subsystem(d)) == "serial-base") continue;
-        if (const char* driver = udev_device_get_driver(d); driver != nullptr && *driver != '\0') return driver;
+// The first line of a sysfs attribute, without its line end ("" when there is none).
+std::string ReadLine(const fs::path& file) {
+    std::string line;
+    std::getline(std::ifstream(file), line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+// The last part of where a link leads (the name of a device's driver or subsystem).
+std::string LinkName(const fs::path& link) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(link, ec);
+    return ec ? std::string() : target.filename().string();
+}
+
+bool Within(const fs::path& p, const fs::path& top) {
+    const std::string s = p.string(), t = top.string();
+    return s.size() > t.size() && s.compare(0, t.size(), t) == 0 && s[t.size()] == '/';
+}
+
+// The first driver bound to the device or one of its parents (a tty itself has none; its port
+// or interface has). The serial core's own "port" and "ctrl" layers say nothing about the
+// hardware and are passed over.
+std::string DriverOf(const fs::path& device, const fs::path& devices) {
+    std::error_code ec;
+    for (fs::path d = device; Within(d, devices); d = d.parent_path()) {
+        if (LinkName(d / "subsystem") == "serial-base") continue;
+        if (fs::is_symlink(d / "driver", ec)) return LinkName(d / "driver");
     }
     return {};
 }
 
-// A udev property where the daemon has recorded one, else the USB device's own attribute.
-std::string PropertyOr(udev_device* dev, const char* property, udev_device* usb, const char* attribute) {
-    std::string v = Str(udev_device_get_property_value(dev, property));
-    if (v.empty() && usb != nullptr && attribute != nullptr) v = Str(udev_device_get_sysattr_value(usb, attribute));
-    while (!v.empty() && (v.back() == '\n' || v.back() == ' ')) v.pop_back();
-    return v;
-}
-
-struct UdevDeleter {
-    void operator()(udev* u) const { udev_unref(u); }
-    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
-    void operator()(udev_device* d) const { udev_device_unref(d); }
+// What udev recorded about the device ("E:KEY=VALUE" properties, "S:link" names), if it runs.
+struct UdevRecord {
+    std::map<std::string, std::string> properties;
+    std::vector<std::string> links;
 };
+
+UdevRecord ReadUdevRecord(const std::string& file) {
+    UdevRecord r;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("E:", 0) == 0) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos) r.properties[line.substr(2, eq - 2)] = line.substr(eq + 1);
+        } else if (line.rfind("S:", 0) == 0) {
+            r.links.push_back(line.substr(2));
+        }
+    }
+    return r;
+}
 
 }  // namespace
 
@@ -53,7 +76,7 @@ std::vector<std::string> LinksTo(const std::string& folder, const std::string& n
     std::vector<std::string> links;
     std::error_code ec;
     const std::string target = Canonical(node);
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
         const std::string path = entry.path().string();
         if (Canonical(path) == target) links.push_back(path);
     }
@@ -61,51 +84,56 @@ std::vector<std::string> LinksTo(const std::string& folder, const std::string& n
     return links;
 }
 
-SerialScan ScanSerialDevices() {
+SerialScan ScanSerialDevices(const SystemRoots& roots) {
     SerialScan scan;
-    std::unique_ptr<udev, UdevDeleter> u(udev_new());
-    if (!u) {
-        scan.problem = "udev cannot be asked (udev_new failed)";
+    const fs::path classDir = fs::path(roots.sys) / "class" / "tty";
+    const fs::path devices = Canonical(roots.sys + "/devices");
+    const std::string byIdFolder = roots.dev + "/serial/by-id";
+    std::error_code ec;
+    fs::directory_iterator entries(classDir, ec);
+    if (ec) {
+        scan.problem = "cannot read " + classDir.string() + ": " + ec.message();
         return scan;
     }
-    std::unique_ptr<udev_enumerate, UdevDeleter> e(udev_enumerate_new(u.get()));
-    if (!e || udev_enumerate_add_match_subsystem(e.get(), "tty") < 0 || udev_enumerate_scan_devices(e.get()) < 0) {
-        scan.problem = "udev cannot list the tty devices";
-        return scan;
-    }
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
-        std::unique_ptr<udev_device, UdevDeleter> dev(
-            udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
-        if (!dev) continue;
-        // Virtual terminals, the console and ptmx have no parent device: not serial lines.
-        if (udev_device_get_parent(dev.get()) == nullptr) continue;
-        const char* node = udev_device_get_devnode(dev.get());
-        if (node == nullptr) continue;
+    for (const auto& entry : entries) {
+        const fs::path tty = entry.path();
+        // Virtual terminals, the console and ptmx have no device behind them: not serial lines.
+        if (!fs::exists(tty / "device", ec)) continue;
         // The serial core reports the UART type; 0 is a line with no UART behind it (most of
         // the 32 ttyS lines a PC kernel makes).
-        if (const char* type = udev_device_get_sysattr_value(dev.get(), "type"); type != nullptr && Str(type) == "0") {
+        if (ReadLine(tty / "type") == "0") {
             ++scan.hiddenUarts;
             continue;
         }
         SerialDevice d;
-        d.node = node;
-        d.kernelName = Str(udev_device_get_sysname(dev.get()));
-        d.driver = DriverOf(dev.get());
-        udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev.get(), "usb", "usb_device");
-        if (usb != nullptr) {
-            d.usbVendorId = PropertyOr(dev.get(), "ID_VENDOR_ID", usb, "idVendor");
-            d.usbProductId = PropertyOr(dev.get(), "ID_MODEL_ID", usb, "idProduct");
-            d.vendor = PropertyOr(dev.get(), "ID_VENDOR_FROM_DATABASE", usb, "manufacturer");
-            if (d.vendor.empty()) d.vendor = PropertyOr(dev.get(), "ID_VENDOR", nullptr, nullptr);
-            d.product = PropertyOr(dev.get(), "ID_MODEL_FROM_DATABASE", usb, "product");
-            d.serial = PropertyOr(dev.get(), "ID_SERIAL_SHORT", usb, "serial");
+        d.kernelName = tty.filename().string();
+        d.node = roots.dev + "/" + d.kernelName;
+        const fs::path device = Canonical((tty / "device").string());
+        d.driver = DriverOf(device, devices);
+        const UdevRecord udev = ReadUdevRecord(roots.udevData + "/c" + ReadLine(tty / "dev"));
+        const auto property = [&](const char* key) {
+            const auto p = udev.properties.find(key);
+            return p == udev.properties.end() ? std::string() : p->second;
+        };
+        // The USB device the line belongs to: the nearest parent with the USB descriptors.
+        for (fs::path p = device; Within(p, devices); p = p.parent_path()) {
+            if (!fs::exists(p / "idVendor", ec)) continue;
+            const auto either = [&](const char* key, const char* attribute) {
+                const std::string v = property(key);
+                return v.empty() && attribute != nullptr ? ReadLine(p / attribute) : v;
+            };
+            d.usbVendorId = either("ID_VENDOR_ID", "idVendor");
+            d.usbProductId = either("ID_MODEL_ID", "idProduct");
+            d.vendor = either("ID_VENDOR_FROM_DATABASE", "manufacturer");
+            if (d.vendor.empty()) d.vendor = property("ID_VENDOR");
+            d.product = either("ID_MODEL_FROM_DATABASE", "product");
+            d.serial = either("ID_SERIAL_SHORT", "serial");
+            break;
         }
         // by-id names: those udev recorded, and those in the folder now.
-        std::istringstream links(Str(udev_device_get_property_value(dev.get(), "DEVLINKS")));
-        for (std::string link; links >> link;)
-            if (link.rfind(std::string(kByIdFolder) + "/", 0) == 0) d.byId.push_back(link);
-        for (const std::string& link : LinksTo(kByIdFolder, d.node))
+        for (const std::string& link : udev.links)
+            if (link.rfind("serial/by-id/", 0) == 0) d.byId.push_back(roots.dev + "/" + link);
+        for (const std::string& link : LinksTo(byIdFolder, d.node))
             if (std::find(d.byId.begin(), d.byId.end(), link) == d.byId.end()) d.byId.push_back(link);
         std::sort(d.byId.begin(), d.byId.end());
         scan.devices.push_back(std::move(d));

@@ -1,10 +1,13 @@
-// The serial devices present on this machine, as udev knows them: every tty that belongs to a
-// piece of hardware (an on-board UART, a USB adapter, a modem), with its stable by-id names and
-// what the USB descriptors say about it.
+// The serial devices present on this machine, as the kernel's sysfs tells them: every tty that
+// belongs to a piece of hardware (an on-board UART, a USB adapter, a modem), with its stable
+// by-id names and what the USB descriptors (and udev's database, where udev runs) say about it.
+// Nothing is opened.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "serial/port_access.h"
 
 namespace kalvor {
 
@@ -24,12 +27,12 @@ struct SerialDevice {
 struct SerialScan {
     std::vector<SerialDevice> devices;  // by node name
     int hiddenUarts = 0;                // ttyS lines with no UART behind them, not listed
-    std::string problem;                // why udev could not be asked ("" when it could)
+    std::string problem;                // why sysfs could not be read ("" when it could)
 };
 
-// Enumerates the "tty" subsystem through libudev. Works without a running udev daemon (the
-// kernel's device tree is read through libudev; the by-id folder is read where it exists).
-SerialScan ScanSerialDevices();
+// Reads <sys>/class/tty and the devices behind it, udev's records under <udevData> where they
+// exist, and the <dev>/serial/by-id folder.
+SerialScan ScanSerialDevices(const SystemRoots& roots = {});
 
 // The names in `folder` (normally /dev/serial/by-id) that resolve to `node`, sorted.
 std::vector<std::string> LinksTo(const std::string& folder, const std::string& node);
