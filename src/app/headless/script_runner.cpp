@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/headless/burn_action.h"
 #include "app/headless/control_names.h"
 #include "app/headless/script_host.h"
 #include "console/console_dlg.h"
@@ -250,6 +251,10 @@ bool ScriptRunner::Execute(const std::string& rawLine, int n, bool& quit) {
         return true;
     }
     if (command == "wait") return Wait(n, line, pos);
+    if (command == "burn") {
+        std::string why;
+        return BurnAction(m_dlg, m_host, m_host.PortWaitS()).Run(line.substr(pos), why) || Fail(n, why);
+    }
     if (command == "print") return Print(n, line, pos);
     return Fail(n, "unknown command '" + command + "'");
 }
