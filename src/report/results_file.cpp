@@ -209,7 +209,9 @@ bool ParseWallTime(const std::string& t, int64_t& ms) {
     return true;
 }
 
-std::string ReadResults(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
+namespace {
+
+std::string ReadRecords(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
     out = ModuleResults{};
     out.name = name;
     out.files = {name};
@@ -293,6 +295,15 @@ std::string ReadResults(std::istream& in, const std::string& name, bool jsonLine
     }
     if (!headerSeen) return name + ": empty file, no header line";
     return {};
+}
+
+}  // namespace
+
+std::string ReadResults(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
+    std::string error = ReadRecords(in, name, jsonLines, out);
+    // A file that cannot be read is named as given, whatever its records said.
+    if (!error.empty()) out.name = name, out.named = false;
+    return error;
 }
 
 std::string ReadResultsFile(const std::string& path, ModuleResults& out) {
