@@ -226,6 +226,7 @@ std::string ReadRecords(std::istream& in, const std::string& name, bool jsonLine
     bool headerSeen = jsonLines;
     bool tooLong = false;
     bool first = true;
+    uint32_t prevRun = 0, runOffset = 0;  // the last record's run as written; what is added to it
 
     auto fail = [&](const std::string& what) { return name + ":" + std::to_string(lineNo) + ": " + what; };
     auto finish = [&](bool lastWithoutNewline) -> std::string {
@@ -257,12 +258,20 @@ std::string ReadRecords(std::istream& in, const std::string& name, bool jsonLine
         if (std::string bad = ToRecord(fields, r, out); !bad.empty()) return fail(bad + cut);
         if (!out.cycles.empty()) {
             const CycleRecord& prev = out.cycles.back();
-            if (r.run < prev.run)
-                return fail("run " + std::to_string(r.run) + " after run " + std::to_string(prev.run) + ": runs out of order");
-            if (r.run == prev.run && r.cycle <= prev.cycle)
+            if (r.run == 1 && r.cycle == 1) {
+                // A session appended to the file (--append) starts again at run 1: its runs are
+                // numbered on from the file's last.
+                if (prev.run > 3000000000u) return fail("more runs than the report counts");
+                runOffset = prev.run;
+            } else if (r.run < prevRun) {
+                return fail("run " + std::to_string(r.run) + " after run " + std::to_string(prevRun) + ": runs out of order");
+            } else if (r.run == prevRun && r.cycle <= prev.cycle) {
                 return fail("cycle " + std::to_string(r.cycle) + " of run " + std::to_string(r.run) + " after cycle " +
                             std::to_string(prev.cycle) + ": cycles out of order");
+            }
         }
+        prevRun = r.run;
+        r.run += runOffset;
         out.cycles.push_back(r);
         return {};
     };
