@@ -21,7 +21,8 @@ set(KALVOR_FUZZ_TARGETS console parsers script report)
 set(KALVOR_FUZZ_SUPPORT_SOURCES ${KALVOR_FUZZ_DIR}/harness.cpp ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp
     ${CMAKE_SOURCE_DIR}/tests/support/script_test_host.cpp ${CMAKE_SOURCE_DIR}/src/app/headless/script_runner.cpp
     ${CMAKE_SOURCE_DIR}/src/app/headless/control_names.cpp
-    ${CMAKE_SOURCE_DIR}/src/app/headless/script_check.cpp)
+    ${CMAKE_SOURCE_DIR}/src/app/headless/script_check.cpp
+    ${CMAKE_SOURCE_DIR}/src/app/headless/burn_action.cpp)
 set(KALVOR_FUZZ_INCLUDES ${KALVOR_FUZZ_DIR} ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/sim/lib)
 
 # The harness and the test host on the ordinary libraries (whatever sanitizers the build has).

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
           desktop-file-utils man-db groff-base lintian
-          qt6-charts-dev libqt6opengl6-dev python3)
+          qt6-charts-dev libqt6opengl6-dev python3 nlohmann-json3-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -12,7 +12,9 @@ const char* const BurnInRecorder::kColumns[] = {
     // Added after the first fourteen, which stay as they were.
     "wall_time", "write_to_answer_ms", "resends", "naks_sent", "naks_received", "upper_dispensed",
     "lower_dispensed", "upper_rejected", "lower_rejected", "notices_double", "notices_length",
-    "notices_nearing", "notices_other"};
+    "notices_nearing", "notices_other",
+    // Who is who, after those.
+    "module", "port", "device", "adapter", "model", "station", "planned"};
 const int BurnInRecorder::kColumnCount = sizeof kColumns / sizeof kColumns[0];
 
 namespace {
@@ -26,6 +28,7 @@ Field Num(const std::string& v) { return {Field::Number, v}; }
 Field Num(int64_t v) { return {Field::Number, std::to_string(v)}; }
 Field Txt(const std::string& v) { return {Field::Text, v}; }
 Field Opt(int v) { return v < 0 ? Field{} : Num(v); }
+Field Opt(const std::string& v) { return v.empty() ? Field{} : Txt(v); }
 
 // A CSV field: quoted when it holds a comma, a quote or a line break; line breaks become blanks.
 std::string Csv(const std::string& s) {
@@ -117,6 +120,9 @@ void BurnInRecorder::OnCycleWritten(const RunTime& t, const CycleRequest& reques
     m_ackUs = m_answerUs = -1;
     m_resends = m_naksSent = m_naksReceived = 0;
     std::fill(std::begin(m_notices), std::end(m_notices), 0u);
+    const int model = m_model ? m_model() : -1;
+    m_cycleModel = model == 1 ? "ZEDA2000" : model == 0 ? "ZEDA1000" : "";
+    m_cyclePlanned = m_planned;
 }
 
 void BurnInRecorder::OnCycleAck(const RunTime& t) {
@@ -176,7 +182,9 @@ void BurnInRecorder::WriteRecord(CycleEnd how, const CycleAnswer* a) {
         a ? Opt(a->lowerRejected) : Field{}, Num(m_notices[static_cast<int>(RejectReason::Double)]),
         Num(m_notices[static_cast<int>(RejectReason::Length)]),
         Num(m_notices[static_cast<int>(RejectReason::Nearing)]),
-        Num(m_notices[static_cast<int>(RejectReason::Other)])};
+        Num(m_notices[static_cast<int>(RejectReason::Other)]), Opt(m_identity.module), Opt(m_identity.port),
+        Opt(m_identity.device), Opt(m_identity.adapter), Opt(m_cycleModel), Opt(m_identity.station),
+        m_cyclePlanned ? Num(m_cyclePlanned) : Field{}};
     static_assert(sizeof fields / sizeof fields[0] == sizeof kColumns / sizeof kColumns[0]);
 
     std::string line;

@@ -9,12 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "burnin/burn_plan.h"
 #include "burnin/output_file.h"
 #include "console/run_events.h"
 
 namespace kalvor {
 
-class BurnInRecorder final : public RunObserver {
+// Who is who, for every record: filled in by the host (the recorder looks nothing up).
+struct RecordIdentity {
+    std::string module;   // --module NAME, else the port's by-id name, else its path
+    std::string port;     // the device path as given
+    std::string device;   // the kernel's name for it ("ttyUSB0")
+    std::string adapter;  // USB vendor:product and serial, where known
+    std::string station;  // the host name
+};
+
+class BurnInRecorder final : public RunObserver, public BurnPlanListener {
 public:
     // Opens (truncates) the file and writes the CSV header. False, with the system's reason,
     // when the file cannot be opened; a failed write (the header's too, so set the handler
@@ -23,6 +33,11 @@ public:
     void SetFailureHandler(std::function<void(const std::string& message)> onFailure);
     // Where the run's summary line goes when the run ends (the Message pane).
     void SetSummarySink(std::function<void(const std::string& line)> sink) { m_summarySink = std::move(sink); }
+    // Who is who from here on (the port may be opened again on another device).
+    void SetIdentity(const RecordIdentity& identity) { m_identity = identity; }
+    // The model selected when a cycle is written: 0 ZEDA1000, 1 ZEDA2000.
+    void SetModelSource(std::function<int()> model) { m_model = std::move(model); }
+    void OnBurnPlanned(unsigned planned) override { m_planned = planned; }
 
     void OnRunStarted(const RunTime& t, unsigned repeatCount) override;
     void OnCycleWritten(const RunTime& t, const CycleRequest& request) override;
@@ -49,6 +64,11 @@ private:
     bool m_json = false;
     std::function<void(const std::string&)> m_onFailure;
     std::function<void(const std::string&)> m_summarySink;
+    RecordIdentity m_identity;
+    std::function<int()> m_model;
+    unsigned m_planned = 0;
+    std::string m_cycleModel;    // the model of the cycle in flight
+    unsigned m_cyclePlanned = 0; // the plan the cycle in flight belongs to
     unsigned m_run = 0;
     unsigned m_totalCycles = 0;
 

@@ -134,8 +134,10 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     html += "</style></head><body>\n<h1>Burn-in report</h1>\n";
     size_t pass = 0;
     for (const ModuleFigures& f : figures) pass += f.total.Pass();
-    html += "<p class=\"meta\">Made by kalvor-tp on " + UtcTime(madeAt) + " from " + std::to_string(modules.size()) +
-            (modules.size() == 1 ? " results file" : " results files") + ". " + std::to_string(pass) + " of " +
+    size_t files = 0;
+    for (const ModuleResults& m : modules) files += std::max<size_t>(m.files.size(), 1);
+    html += "<p class=\"meta\">Made by kalvor-tp on " + UtcTime(madeAt) + " from " + std::to_string(files) +
+            (files == 1 ? " results file" : " results files") + ". " + std::to_string(pass) + " of " +
             std::to_string(modules.size()) + (modules.size() == 1 ? " module" : " modules") + " within the limits.</p>\n";
     html += "<p class=\"meta\">Limits: reject rate at most " + Fixed(limits.maxRejectRatePct, 2) +
             " % (rejected / (dispensed + rejected)); every answer within " + Fixed(limits.maxAnswerMs, 1) +
@@ -148,6 +150,19 @@ std::string HtmlReport(const std::vector<ModuleResults>& modules, const std::vec
     for (size_t i = 0; i < modules.size(); ++i) html += "<th class=\"name\">" + Escape(modules[i].name) + "</th>";
     html += "</tr></thead><tbody>\n";
     Row(html, "Verdict", figures, [&](size_t, const Figures& f) { return Cell(Verdict(f), "l"); });
+    // Who is who: the module's files, and every port, device, adapter, model and station its
+    // records name.
+    auto list = [](const std::vector<std::string>& values) {
+        std::string s;
+        for (const std::string& v : values) s += (s.empty() ? "" : "<br/>") + Escape(v);
+        return s.empty() ? std::string("–") : s;
+    };
+    Row(html, "Files", figures, [&](size_t i, const Figures&) { return Cell(list(modules[i].files), "l name"); });
+    static const char* const kIdentityLabels[kIdentityCount] = {"Port", "Device", "Adapter", "Model", "Station"};
+    for (int k = 0; k < kIdentityCount; ++k)
+        Row(html, kIdentityLabels[k], figures,
+            [&](size_t i, const Figures&) { return Cell(list(modules[i].identity[static_cast<size_t>(k)]), "l name"); });
+    Row(html, "Planned cycles", figures, [&](size_t, const Figures& f) { return Cell(f.planned ? std::to_string(f.planned) : "–"); });
     Row(html, "Runs", figures, [&](size_t i, const Figures&) { return Cell(std::to_string(figures[i].runs.size())); });
     Row(html, "Cycles", figures, [&](size_t, const Figures& f) { return Cell(std::to_string(f.cycles)); });
     Row(html, "Notes dispensed", figures, [&](size_t, const Figures& f) { return Cell(std::to_string(f.dispensed)); });

@@ -15,6 +15,7 @@
 
 #include "report/html_report.h"
 #include "report/html_text.h"
+#include "report/module_groups.h"
 #include "report/results_file.h"
 
 namespace kalvor::report {
@@ -163,15 +164,22 @@ std::string ParseReportOptions(int argc, char** argv, ReportOptions& o) {
 }
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err) {
-    std::vector<ModuleResults> modules(options.inputs.size());
-    std::vector<ModuleFigures> figures;
-    for (size_t i = 0; i < options.inputs.size(); ++i) {
-        if (std::string e = ReadResultsFile(options.inputs[i], modules[i]); !e.empty()) {
+    // Folders stand for their results files; the files of one module make one column.
+    std::vector<std::string> paths;
+    if (std::string e = ExpandInputs(options.inputs, paths); !e.empty()) {
+        err << "kalvor-tp: " << e << "\n";
+        return kReportBadInput;
+    }
+    std::vector<ModuleResults> files(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (std::string e = ReadResultsFile(paths[i], files[i]); !e.empty()) {
             err << "kalvor-tp: " << e << "\n";
             return kReportBadInput;
         }
-        figures.push_back(ComputeModule(modules[i], options.limits));
     }
+    const std::vector<ModuleResults> modules = GroupByModule(std::move(files));
+    std::vector<ModuleFigures> figures;
+    for (const ModuleResults& m : modules) figures.push_back(ComputeModule(m, options.limits));
     const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::system_clock::now().time_since_epoch()).count();
     const std::string html = HtmlReport(modules, figures, options.limits, now);

@@ -81,9 +81,40 @@ Figures Compute(const std::vector<CycleRecord>& cycles, size_t begin, size_t end
     return f;
 }
 
+namespace {
+
+// The burns in the records: consecutive cycles with the same plan, a new burn when the plan
+// changes or the burn before has all its cycles.
+void JudgeBurns(const std::vector<CycleRecord>& cycles, Figures& f) {
+    size_t i = 0;
+    while (i < cycles.size()) {
+        const uint32_t planned = cycles[i].planned;
+        size_t j = i;
+        bool moduleError = false;
+        while (j < cycles.size() && cycles[j].planned == planned && (planned == 0 || j - i < planned)) {
+            moduleError = moduleError || cycles[j].ended == CycleEnd::ModuleError;
+            ++j;
+        }
+        if (planned > 0) {
+            f.planned += planned;
+            if (j - i < planned && !moduleError) {
+                f.earlyCycles += static_cast<uint32_t>(j - i);
+                f.earlyPlanned += planned;
+            }
+        }
+        i = j;
+    }
+    if (f.earlyPlanned > 0)
+        f.outside.insert(f.outside.begin(), "ended early: " + std::to_string(f.earlyCycles) + " of " +
+                                                std::to_string(f.earlyPlanned) + " cycles");
+}
+
+}  // namespace
+
 ModuleFigures ComputeModule(const ModuleResults& module, const Limits& limits) {
     ModuleFigures m;
     m.total = Compute(module.cycles, 0, module.cycles.size(), limits);
+    JudgeBurns(module.cycles, m.total);
     // A run's own verdict knows nothing of the whole file's cycle count.
     Limits runLimits = limits;
     runLimits.minCycles = 0;

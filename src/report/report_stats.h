@@ -46,6 +46,11 @@ struct Figures {
     uint32_t timed = 0;
     double minMs = 0, medianMs = 0, p95Ms = 0, maxMs = 0;
     int64_t firstWallMs = 0, lastWallMs = 0;
+    // Burns (the script's `burn N`) that wrote fewer cycles than planned without a module error:
+    // their cycles and their plans, added up.
+    uint32_t earlyCycles = 0;
+    uint64_t earlyPlanned = 0;
+    uint64_t planned = 0;  // the plans of every burn
     // Reject rate in percent: rejected / (dispensed + rejected) * 100; -1 when no note moved.
     double rejectRatePct = -1;
     // Empty when within the limits, else why not.
@@ -67,6 +72,8 @@ struct ModuleFigures {
     std::vector<RunFigures> runs;
 };
 
+// The module's figures; a module that ended a burn early is outside the limits ("ended early:
+// 10 of 500 cycles").
 ModuleFigures ComputeModule(const ModuleResults& module, const Limits& limits);
 
 }  // namespace kalvor::report

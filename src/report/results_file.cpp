@@ -1,6 +1,7 @@
 // Reading a results file line by line, with a bounded line length, and checking every record.
 #include "report/results_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -12,7 +13,10 @@ const char* const kColumns[kColumnCount] = {
     "result_code", "result_text", "upper_empty", "lower_empty", "write_to_ack_ms", "ack_to_answer_ms",
     "ended", "wall_time", "write_to_answer_ms", "resends", "naks_sent", "naks_received",
     "upper_dispensed", "lower_dispensed", "upper_rejected", "lower_rejected", "notices_double",
-    "notices_length", "notices_nearing", "notices_other"};
+    "notices_length", "notices_nearing", "notices_other", "module", "port", "device", "adapter",
+    "model", "station", "planned"};
+const char* const kRequiredColumns[kRequiredCount] = {"run", "cycle", "command", "ended", "wall_time"};
+const char* const kIdentityColumns[kIdentityCount] = {"port", "device", "adapter", "model", "station"};
 
 namespace {
 
@@ -21,7 +25,13 @@ enum Column {
     kResultText, kUpperEmpty, kLowerEmpty, kWriteToAck, kAckToAnswer, kEnded, kWallTime,
     kWriteToAnswer, kResends, kNaksSent, kNaksReceived, kUpperDispensed, kLowerDispensed,
     kUpperRejected, kLowerRejected, kNoticesDouble, kNoticesLength, kNoticesNearing, kNoticesOther,
+    kModule, kPort, kDevice, kAdapter, kModel, kStation, kPlanned,
 };
+
+// A text of the file kept for the page: cut at kMaxTextBytes.
+std::string Kept(const std::string& text) {
+    return text.size() > kMaxTextBytes ? text.substr(0, kMaxTextBytes) + "..." : text;
+}
 
 bool ParseUint(const std::string& s, uint32_t max, uint32_t& v) {
     if (s.empty() || s.size() > 10) return false;
@@ -130,32 +140,46 @@ std::string ToRecord(const std::vector<std::string>& f, CycleRecord& r, ModuleRe
         if (!ParseUint(f[c], 1000000, v)) return Bad(c, f[c], "a count");
         r.notices += v;
     }
-    if (r.ended == CycleEnd::ModuleError && r.resultCode >= 0 && !out.errorTexts.count(r.resultCode)) {
-        std::string text = f[kResultText];
-        if (text.size() > kMaxTextBytes) text = text.substr(0, kMaxTextBytes) + "...";
-        out.errorTexts[r.resultCode] = text;
+    r.planned = 0;
+    if (!f[kPlanned].empty() && !ParseUint(f[kPlanned], 1000000000, r.planned)) return Bad(kPlanned, f[kPlanned], "a count of cycles");
+    if (r.ended == CycleEnd::ModuleError && r.resultCode >= 0 && !out.errorTexts.count(r.resultCode))
+        out.errorTexts[r.resultCode] = Kept(f[kResultText]);
+    // Who is who: one module a file (its name, else the file's); the other columns as they come.
+    if (!f[kModule].empty()) {
+        const std::string module = Kept(f[kModule]);
+        if (!out.named) out.name = module, out.named = true;
+        else if (module != out.name) return "module " + Shown(module) + " in a file of module " + Shown(out.name);
+    }
+    for (int k = 0; k < kIdentityCount; ++k) {
+        const std::string& v = f[kPort + k];
+        std::vector<std::string>& seen = out.identity[static_cast<size_t>(k)];
+        if (v.empty() || (!seen.empty() && seen.back() == v)) continue;
+        if (std::find(seen.begin(), seen.end(), v) == seen.end() && seen.size() < 16) seen.push_back(Kept(v));
     }
     return {};
 }
 
-std::string HeaderLine() {
-    std::string h;
-    for (int k = 0; k < kColumnCount; ++k) h += (k ? "," : "") + std::string(kColumns[k]);
-    return h;
-}
-
-std::string CheckHeader(const std::string& line) {
-    if (line == HeaderLine()) return {};
+// The header's names mapped to the columns: `where[k]` is the position of kColumns[k] in a row,
+// or -1 when the file has no such column. Unknown names are passed over.
+std::string ReadHeader(const std::string& line, std::vector<int>& where, size_t& width) {
     if (!line.empty() && line[0] >= '0' && line[0] <= '9') return "no header line (a results file starts with 'run,cycle,command,...')";
-    std::vector<std::string> fields;
-    SplitCsvLine(line, fields);
-    for (size_t k = 0; k < fields.size() && k < kColumnCount; ++k) {
-        if (fields[k] != kColumns[k])
-            return "not the header of a results file: column " + std::to_string(k + 1) + " is " + Shown(fields[k]) +
-                   ", expected '" + kColumns[k] + "'";
+    std::vector<std::string> names;
+    if (std::string e = SplitCsvLine(line, names); !e.empty()) return "not the header of a results file: " + e;
+    where.assign(kColumnCount, -1);
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (int k = 0; k < kColumnCount; ++k) {
+            if (names[i] != kColumns[k]) continue;
+            if (where[static_cast<size_t>(k)] >= 0) return "not the header of a results file: column '" + names[i] + "' twice";
+            where[static_cast<size_t>(k)] = static_cast<int>(i);
+        }
     }
-    return "not the header of a results file: " + std::to_string(fields.size()) + " columns, expected " +
-           std::to_string(kColumnCount);
+    for (const char* required : kRequiredColumns) {
+        for (int k = 0; k < kColumnCount; ++k)
+            if (std::string(required) == kColumns[k] && where[static_cast<size_t>(k)] < 0)
+                return std::string("not the header of a results file: no column '") + required + "'";
+    }
+    width = names.size();
+    return {};
 }
 
 }  // namespace
@@ -185,19 +209,24 @@ bool ParseWallTime(const std::string& t, int64_t& ms) {
     return true;
 }
 
-std::string ReadResults(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
+namespace {
+
+std::string ReadRecords(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
+    out = ModuleResults{};
     out.name = name;
-    out.cycles.clear();
-    out.errorTexts.clear();
+    out.files = {name};
     std::string line;
     line.reserve(256);
-    std::vector<std::string> fields;
+    std::vector<std::string> fields, row;
     fields.reserve(kColumnCount);
+    std::vector<int> where;  // CSV: the position of each column in a row
+    size_t width = 0;        // CSV: the header's number of columns
     char buffer[65536];
     size_t lineNo = 0;
     bool headerSeen = jsonLines;
     bool tooLong = false;
     bool first = true;
+    uint32_t prevRun = 0, runOffset = 0;  // the last record's run as written; what is added to it
 
     auto fail = [&](const std::string& what) { return name + ":" + std::to_string(lineNo) + ": " + what; };
     auto finish = [&](bool lastWithoutNewline) -> std::string {
@@ -209,23 +238,40 @@ std::string ReadResults(std::istream& in, const std::string& name, bool jsonLine
         if (line.find('\0') != std::string::npos) return fail("a NUL byte");
         const char* cut = lastWithoutNewline ? " (the file ends inside this line)" : "";
         if (!headerSeen) {
-            if (std::string e = CheckHeader(line); !e.empty()) return fail(e + cut);
+            if (std::string e = ReadHeader(line, where, width); !e.empty()) return fail(e + cut);
             headerSeen = true;
             return {};
         }
         if (line.find_first_not_of(" \t") == std::string::npos) return {};  // a blank line
-        const std::string e = jsonLines ? SplitJsonLine(line, fields) : SplitCsvLine(line, fields);
-        if (!e.empty()) return fail(e + cut);
+        if (jsonLines) {
+            if (std::string e = SplitJsonLine(line, fields); !e.empty()) return fail(e + cut);
+        } else {
+            if (std::string e = SplitCsvLine(line, row); !e.empty()) return fail(e + cut);
+            if (row.size() > width) return fail("more than " + std::to_string(width) + " fields" + cut);
+            if (row.size() < width)
+                return fail(std::to_string(row.size()) + " fields, expected " + std::to_string(width) + cut);
+            fields.assign(kColumnCount, std::string());
+            for (int k = 0; k < kColumnCount; ++k)
+                if (where[static_cast<size_t>(k)] >= 0) fields[static_cast<size_t>(k)].swap(row[static_cast<size_t>(where[static_cast<size_t>(k)])]);
+        }
         CycleRecord r;
         if (std::string bad = ToRecord(fields, r, out); !bad.empty()) return fail(bad + cut);
         if (!out.cycles.empty()) {
             const CycleRecord& prev = out.cycles.back();
-            if (r.run < prev.run)
-                return fail("run " + std::to_string(r.run) + " after run " + std::to_string(prev.run) + ": runs out of order");
-            if (r.run == prev.run && r.cycle <= prev.cycle)
+            if (r.run == 1 && r.cycle == 1) {
+                // A session appended to the file (--append) starts again at run 1: its runs are
+                // numbered on from the file's last.
+                if (prev.run > 3000000000u) return fail("more runs than the report counts");
+                runOffset = prev.run;
+            } else if (r.run < prevRun) {
+                return fail("run " + std::to_string(r.run) + " after run " + std::to_string(prevRun) + ": runs out of order");
+            } else if (r.run == prevRun && r.cycle <= prev.cycle) {
                 return fail("cycle " + std::to_string(r.cycle) + " of run " + std::to_string(r.run) + " after cycle " +
                             std::to_string(prev.cycle) + ": cycles out of order");
+            }
         }
+        prevRun = r.run;
+        r.run += runOffset;
         out.cycles.push_back(r);
         return {};
     };
@@ -258,6 +304,15 @@ std::string ReadResults(std::istream& in, const std::string& name, bool jsonLine
     }
     if (!headerSeen) return name + ": empty file, no header line";
     return {};
+}
+
+}  // namespace
+
+std::string ReadResults(std::istream& in, const std::string& name, bool jsonLines, ModuleResults& out) {
+    std::string error = ReadRecords(in, name, jsonLines, out);
+    // A file that cannot be read is named as given, whatever its records said.
+    if (!error.empty()) out.name = name, out.named = false;
+    return error;
 }
 
 std::string ReadResultsFile(const std::string& path, ModuleResults& out) {

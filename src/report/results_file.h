@@ -1,8 +1,12 @@
 // The results file of a burn-in (kalvor-tp --results), read back for the report: CSV with its
-// header line, or JSON Lines (one object a line). Nothing in it is trusted: every field is checked
-// and the first fault ends the reading with "FILE:LINE: what".
+// header line, or JSON Lines (one object a line). Records are read by name, not by position: the
+// CSV header's names, the JSON keys in any order; unknown columns and keys are passed over, and a
+// column the file does not have is read as empty (files from before a column was added). Nothing
+// in it is trusted: every field is checked and the first fault ends the reading with
+// "FILE:LINE: what".
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <istream>
 #include <map>
@@ -13,9 +17,16 @@
 
 namespace kalvor::report {
 
-// The columns in the order of the file.
-constexpr int kColumnCount = 27;
+// The columns the recorder writes, in its order.
+constexpr int kColumnCount = 34;
 extern const char* const kColumns[kColumnCount];
+// Without these a file is not a results file.
+constexpr int kRequiredCount = 5;
+extern const char* const kRequiredColumns[kRequiredCount];
+
+// Who is who: the identity columns after `module`, as the report shows them.
+enum IdentityField { kIdPort, kIdDevice, kIdAdapter, kIdModel, kIdStation, kIdentityCount };
+extern const char* const kIdentityColumns[kIdentityCount];
 
 // Longest line accepted; a record is a few hundred bytes, so a longer line is not a record.
 constexpr size_t kMaxLineBytes = 8192;
@@ -36,11 +47,16 @@ struct CycleRecord {
     uint32_t naksSent = 0;
     uint32_t naksReceived = 0;
     uint32_t notices = 0;       // reject notices of all reasons
+    uint32_t planned = 0;       // the burn's N; 0 outside a burn
 };
 
-// One results file: one module.
+// One module: read from one results file, or from every file of the same module together.
 struct ModuleResults {
-    std::string name;                       // the file's name as given
+    std::string name;                       // the `module` column, else the file's name as given
+    bool named = false;                     // the name is a `module` column's
+    std::vector<std::string> files;         // the files read, as given
+    // The distinct values of each identity column, in the order first seen.
+    std::array<std::vector<std::string>, kIdentityCount> identity;
     std::vector<CycleRecord> cycles;        // in file order
     std::map<int, std::string> errorTexts;  // module error code -> its text (first seen)
 };
@@ -53,11 +69,14 @@ std::string ReadResults(std::istream& in, const std::string& name, bool jsonLine
 std::string ReadResultsFile(const std::string& path, ModuleResults& out);
 
 // Splits one CSV line into fields (quotes as the recorder writes them: a field in double quotes
-// may hold commas and doubled quotes). Empty string or what is wrong.
+// may hold commas and doubled quotes; at most kMaxCsvFields). Empty string or what is wrong.
+constexpr size_t kMaxCsvFields = 256;
 std::string SplitCsvLine(const std::string& line, std::vector<std::string>& fields);
 
-// Reads one JSON Lines object of the results file: exactly the columns' keys, in order, each a
-// string, a number or null (null becomes an empty field). Empty string or what is wrong.
+// Reads one JSON Lines object of the results file into `fields`, in the order of kColumns: its
+// keys in any order, each a string, a number or null (null and a missing key become an empty
+// field); unknown keys are passed over; the required keys must be there. Empty string or what is
+// wrong.
 std::string SplitJsonLine(const std::string& line, std::vector<std::string>& fields);
 
 // Parses "2026-12-07T18:45:12.345Z" into milliseconds since 1970; false if it is not that form.

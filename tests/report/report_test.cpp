@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "report/html_report.h"
 #include "report/html_text.h"
+#include "report/module_groups.h"
 #include "report/report_stats.h"
 #include "report/results_file.h"
 
@@ -135,7 +137,7 @@ TEST(ReportFigures, JsonLinesReadLikeCsv) {
     while (std::getline(lines, line)) {
         ASSERT_EQ(SplitCsvLine(line, fields), "");
         jsonl += "{";
-        for (int k = 0; k < kColumnCount; ++k) {
+        for (int k = 0; k < static_cast<int>(fields.size()); ++k) {
             const std::string& v = fields[static_cast<size_t>(k)];
             const bool number = !v.empty() && v.find_first_not_of("0123456789.") == std::string::npos && k != 3 && k != 4 && k != 7;
             jsonl += std::string(k ? ", " : "") + "\"" + kColumns[k] + "\": " + (v.empty() ? "null" : number ? v : "\"" + v + "\"");
@@ -160,11 +162,11 @@ TEST(ReportFigures, JsonLinesReadLikeCsv) {
 
 TEST(ReportInput, MalformedFilesAreRefusedWithFileAndLine) {
     const std::string good = Row(1, 1, "5", "0", "31", "OK", "answered", 1, "812.345");
-    const std::string jsonKeyOrder = "{\"cycle\": 1, \"run\": 1}\n";
+    const std::string jsonKeyMissing = "{\"cycle\": 1, \"run\": 1}\n";
     const struct { const char* name; std::string text; bool json; const char* want; } cases[] = {
         {"empty", "", false, "m.csv: empty file, no header line"},
         {"no header", good, false, "m.csv:1: no header line"},
-        {"wrong header", "run,cycle,cmd\n", false, "m.csv:1: not the header of a results file: column 3 is 'cmd', expected 'command'"},
+        {"wrong header", "run,cycle,cmd\n", false, "m.csv:1: not the header of a results file: no column 'command'"},
         {"short row", std::string(kHeader) + "1,1,V\n", false, "m.csv:2: 3 fields, expected 27"},
         {"long row", std::string(kHeader) + good.substr(0, good.size() - 1) + ",x\n", false, "m.csv:2: more than 27 fields"},
         {"formula in a count", std::string(kHeader) + Row(1, 1, "=1+2", "0", "31", "OK", "answered", 1, "1.0"), false,
@@ -181,10 +183,11 @@ TEST(ReportInput, MalformedFilesAreRefusedWithFileAndLine) {
         {"huge line", std::string(kHeader) + good + std::string(200000, 'x') + "\n" + good, false,
          "m.csv:3: a line longer than 8192 bytes"},
         {"truncated", std::string(kHeader) + good + good.substr(0, 40), false, "m.csv:3: 14 fields, expected 27 (the file ends inside this line)"},
-        {"runs out of order", std::string(kHeader) + Row(2, 1, "5", "0", "31", "OK", "answered", 1, "1.0") + good, false,
-         "m.csv:3: run 1 after run 2: runs out of order"},
-        {"cycle again", std::string(kHeader) + good + good, false, "m.csv:3: cycle 1 of run 1 after cycle 1: cycles out of order"},
-        {"JSON keys out of order", jsonKeyOrder, true, "m.csv:1: key 'cycle' where 'run' belongs"},
+        {"runs out of order", std::string(kHeader) + Row(3, 1, "5", "0", "31", "OK", "answered", 1, "1.0") + Row(2, 2, "5", "0", "31", "OK", "answered", 1, "1.0"), false,
+         "m.csv:3: run 2 after run 3: runs out of order"},
+        {"cycle again", std::string(kHeader) + Row(1, 2, "5", "0", "31", "OK", "answered", 1, "1.0") + Row(1, 2, "5", "0", "31", "OK", "answered", 1, "1.0"), false,
+         "m.csv:3: cycle 2 of run 1 after cycle 2: cycles out of order"},
+        {"JSON key missing", jsonKeyMissing, true, "m.csv:1: no key 'command'"},
         {"JSON not an object", "[1,2]\n", true, "m.csv:1: not a JSON object"},
         {"CSV read as JSON", std::string(kHeader), true, "m.csv:1: not a JSON object"},
     };
@@ -198,11 +201,11 @@ TEST(ReportInput, MalformedFilesAreRefusedWithFileAndLine) {
     for (int k = 0; k < kColumnCount; ++k) obj += std::string(k ? "," : "") + "\"" + kColumns[k] + "\":null";
     const struct { std::string line; const char* want; } json[] = {
         {"{" + obj + "}", "run '' is not a run number"},
-        {"{" + obj + ",\"extra\":1}", "more keys than the 27 columns"},
-        {"{" + obj + "} x", "text after the object"},
-        {"{\"run\":true", "'run' is neither a number, a text nor null"},
-        {"{\"run\":\"a\\ud800\"", "a lone surrogate (run)"},
-        {"{\"run\":01", "key"},  // 0 then '1': the next key is expected, not a digit
+        {"{\"extra\":1," + obj + "}", "run '' is not a run number"},  // an unknown key is passed over
+        {"{" + obj + "} x", "not valid JSON"},
+        {"{\"run\":true}", "'run' is neither a number, a text nor null"},
+        {"{\"run\":\"a\\ud800\"}", "not valid JSON"},
+        {"{\"run\":01}", "not valid JSON"},
     };
     for (const auto& j : json) {
         std::string error;
@@ -260,6 +263,125 @@ size_t Count(const std::string& s, const std::string& what) {
 }
 
 const std::string kProgram = std::string(KALVOR_BIN_DIR) + "/kalvor-tp";
+
+// The records of `csv` with the who-is-who columns after them, as the recorder writes them now.
+std::string Identified(const std::string& csv, const std::string& module, const std::string& station, unsigned planned) {
+    std::istringstream in(csv);
+    std::string out;
+    bool header = true;
+    for (std::string line; std::getline(in, line); header = false)
+        out += line + (header ? ",module,port,device,adapter,model,station,planned\n"
+                              : "," + module + ",/dev/serial/by-id/usb-" + module + ",ttyUSB0,0403:6001 serial " + module +
+                                    ",ZEDA2000," + station + "," + (planned ? std::to_string(planned) : "") + "\n");
+    return out;
+}
+
+// The same records rewritten by another tool: the CSV's columns in reverse order, or JSON Lines
+// with sorted keys (as `jq -S` writes them) and an unknown key.
+std::string Rewritten(const std::string& csv, bool sortedJson) {
+    std::istringstream in(csv);
+    std::string line, out;
+    std::vector<std::string> names, f;
+    std::getline(in, line);
+    SplitCsvLine(line, names);
+    auto quoted = [](const std::string& v, char q) {
+        if (q == ',' && v.find_first_of(",\"") == std::string::npos) return v;
+        std::string s = "\"";
+        for (char c : v) s += c == '"' ? (q == ',' ? "\"\"" : "\\\"") : std::string(1, c);
+        return s + "\"";
+    };
+    for (size_t k = names.size(); !sortedJson && k-- > 0;) out += names[k] + (k ? "," : "\n");
+    while (std::getline(in, line)) {
+        SplitCsvLine(line, f);
+        std::map<std::string, std::string> object{{"zz_note", "\"another tool's\""}};
+        for (size_t k = names.size(); k-- > 0;) {
+            const bool number = !f[k].empty() && f[k].find_first_not_of("0123456789.") == std::string::npos &&
+                                names[k].find("request") == std::string::npos && names[k] != "result_code";
+            if (sortedJson) object[names[k]] = f[k].empty() ? "null" : number ? f[k] : quoted(f[k], '"');
+            else out += quoted(f[k], ',') + (k ? "," : "\n");
+        }
+        if (!sortedJson) continue;
+        out += "{";
+        for (const auto& [key, value] : object) out += (out.back() == '{' ? "\"" : ", \"") + key + "\": " + value;
+        out += "}\n";
+    }
+    return out;
+}
+
+TEST(ReportModules, FilesAndFoldersGroupByModuleWhateverWroteThem) {
+    std::string clean = kHeader;  // five answered cycles, no error
+    for (int c = 1; c <= 5; ++c) clean += Row(1, c, "5", "0", "31", "OK", "answered", 40 + c, "800.000");
+    const std::string a1 = Identified(KnownCsv(), "A", "st1", 0), a2 = Identified(clean, "A", "st2", 0);
+    struct Want {
+        std::string module;
+        uint32_t cycles;
+        size_t runs, files;
+        std::string stations, early;  // the stations, blank-separated; "" or the first reason outside
+    };
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // written into the folder
+        std::vector<std::string> inputs;                         // "" is the folder itself
+        std::vector<Want> want;
+    } cases[] = {
+        {"two files of one module make one column", {{"a1.csv", a1}, {"a2.csv", a2}}, {"a2.csv", "a1.csv"},
+         {{"A", 28, 3, 2, "st1 st2", "reject rate 3.68 % above 2.00 %"}}},
+        {"a session appended to a file (--append): its runs numbered on", {{"ap.csv", a1 + a2.substr(a2.find('\n') + 1)}},
+         {"ap.csv"}, {{"A", 28, 3, 1, "st1 st2", "reject rate 3.68 % above 2.00 %"}}},
+        {"a folder, rewritten files and one from before the columns", {{"a1.jsonl", Rewritten(a1, true)}, {"a2.csv", Rewritten(a2, false)},
+          {"old.csv", KnownCsv()}, {"notes.txt", "not read"}}, {""},
+         {{"A", 28, 3, 2, "st1 st2", "reject rate 3.68 % above 2.00 %"}, {"/old.csv", 23, 2, 1, "", "reject rate 4.50 % above 2.00 %"}}},
+        {"ended early without a module error, and with one", {{"e.csv", Identified(clean, "E", "st1", 500)},
+          {"f.csv", Identified(KnownCsv(), "F", "st1", 500)}, {"g.csv", Identified(clean, "G", "st1", 5)}}, {""},
+         {{"E", 5, 1, 1, "st1", "ended early: 5 of 500 cycles"}, {"F", 23, 2, 1, "st1", "reject rate 4.50 % above 2.00 %"},
+          {"G", 5, 1, 1, "st1", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        for (const auto& [name, text] : c.files) dir.File(name, text);
+        std::vector<std::string> inputs, paths;
+        for (const std::string& in : c.inputs) inputs.push_back(in.empty() ? dir.Path("") : dir.Path(in));
+        ASSERT_EQ(ExpandInputs(inputs, paths), "");
+        std::vector<ModuleResults> files(paths.size());
+        for (size_t i = 0; i < paths.size(); ++i) ASSERT_EQ(ReadResultsFile(paths[i], files[i]), "");
+        const std::vector<ModuleResults> modules = GroupByModule(std::move(files));
+        ASSERT_EQ(modules.size(), c.want.size());
+        for (size_t i = 0; i < modules.size(); ++i) {
+            const Want& w = c.want[i];
+            const ModuleResults& m = modules[i];
+            const ModuleFigures f = ComputeModule(m, Limits{});
+            EXPECT_EQ(m.name.substr(m.name.size() - std::min(m.name.size(), w.module.size())), w.module);
+            EXPECT_EQ(f.total.cycles, w.cycles) << m.name;
+            EXPECT_EQ(f.runs.size(), w.runs) << m.name;
+            EXPECT_EQ(m.files.size(), w.files) << m.name;
+            std::string stations;
+            for (const std::string& s : m.identity[kIdStation]) stations += (stations.empty() ? "" : " ") + s;
+            EXPECT_EQ(stations, w.stations) << m.name;
+            EXPECT_EQ(f.total.outside.empty() ? "" : f.total.outside.front(), w.early) << m.name;
+            if (w.module == "A") {
+                // The earlier file first, its runs numbered on; the same figures whatever wrote them.
+                EXPECT_EQ(m.cycles.back().run, 3u);
+                EXPECT_EQ(f.total.p95Ms, 800.0);
+                EXPECT_EQ(m.errorTexts.at(0x38), "Jam, exit");
+                EXPECT_EQ(m.identity[kIdAdapter], std::vector<std::string>{"0403:6001 serial A"});
+            }
+        }
+    }
+    // The program on a folder: a column per module, the identity rows, a verdict line each.
+    TempDir dir;
+    dir.File("e.csv", Identified(clean, "E", "st1", 500));
+    dir.File("a.jsonl", Rewritten(a1, true));
+    const std::string out = dir.Path("r.html");
+    const auto [status, said] = Shell(kProgram + " --report " + out + " " + dir.Path(""));
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(said, "A: 23 cycles, outside limits: reject rate 4.50 % above 2.00 %; 1 module error, more than 0; "
+                    "1 link failure, more than 0\nE: 5 cycles, outside limits: ended early: 5 of 500 cycles\n");
+    std::ifstream in(out);
+    const std::string html((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(html.find("<tr><th>Station</th><td class=\"l name\">st1</td><td class=\"l name\">st1</td></tr>"),
+              std::string::npos);
+}
 
 TEST(ReportProgram, ExitStatusAndVerdictLines) {
     TempDir dir;

@@ -61,6 +61,10 @@ struct Recorded {
 TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid) {
     TestConsole c;
     Recorded rec(c);
+    // Who is who, as the host fills it in, on the CSV; the JSON Lines file has none.
+    rec.csv.SetIdentity({"m1", "/dev/serial/by-id/x", "ttyUSB0", "0403:6001 serial A1", "st"});
+    rec.csv.SetModelSource([&c] { return c.dlg->Model(); });
+    rec.csv.OnBurnPlanned(500);
     c.Do("click 1135; tab 1; click 1026; click 1027; set 1028 5; set 1029 3; set 1030 2; click 1020");
     // Cycle 1: the module NAKs the command (it is written again), ACKs at 150 ms, sends a reject
     // notice, an answer with a bad BCC (NAKed) and the good answer at 600 ms.
@@ -89,11 +93,12 @@ TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid
               "run,cycle,command,upper_request,lower_request,dispensed,rejected,result_code,result_text,upper_empty,"
               "lower_empty,write_to_ack_ms,ack_to_answer_ms,ended,wall_time,write_to_answer_ms,resends,naks_sent,"
               "naks_received,upper_dispensed,lower_dispensed,upper_rejected,lower_rejected,notices_double,"
-              "notices_length,notices_nearing,notices_other");
+              "notices_length,notices_nearing,notices_other,module,port,device,adapter,model,station,planned");
     EXPECT_EQ(csv[1], "1,1,V,05,03,8,1,31,OK,0,0,150.000,450.000,answered,2026-12-07T00:00:00.000Z,600.000,1,1,1,5,3,1,0,"
-                      "1,0,0,0");
+                      "1,0,0,0,m1,/dev/serial/by-id/x,ttyUSB0,0403:6001 serial A1,ZEDA2000,st,500");
     EXPECT_EQ(csv[2], "1,2,V,05,03,2,0,41,\"MOTOR STOP   CODE[41]\",0,0,50.000,250.000,module error,"
-                      "2026-12-07T00:00:01.100Z,300.000,0,0,0,2,0,0,0,0,0,0,0");
+                      "2026-12-07T00:00:01.100Z,300.000,0,0,0,2,0,0,0,0,0,0,0,m1,/dev/serial/by-id/x,ttyUSB0,0403:6001 serial A1,"
+                      "ZEDA2000,st,500");
     const auto json = Lines(rec.dir + "/r.jsonl");
     ASSERT_EQ(json.size(), 2u);
     EXPECT_EQ(json[1], R"({"run":1,"cycle":2,"command":"V","upper_request":"05","lower_request":"03","dispensed":2,)"
@@ -101,7 +106,8 @@ TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid
                        R"("lower_empty":"0","write_to_ack_ms":50.000,"ack_to_answer_ms":250.000,"ended":"module error",)"
                        R"("wall_time":"2026-12-07T00:00:01.100Z","write_to_answer_ms":300.000,"resends":0,"naks_sent":0,)"
                        R"("naks_received":0,"upper_dispensed":2,"lower_dispensed":0,"upper_rejected":0,)"
-                       R"("lower_rejected":0,"notices_double":0,"notices_length":0,"notices_nearing":0,"notices_other":0})");
+                       R"("lower_rejected":0,"notices_double":0,"notices_length":0,"notices_nearing":0,"notices_other":0,)"
+                       R"("module":null,"port":null,"device":null,"adapter":null,"model":null,"station":null,"planned":null})");
     // The row comes before the box about it; the run's summary after.
     EXPECT_EQ(c.Boxes(), Strings{"ERROR CODE|MOTOR STOP \n CODE[41]"});
     EXPECT_NE(c.Message().find("RUN 1: cycles 2, dispensed 10, rejected 1, errors 1, answer ms 300.0/450.0/600.0 "

@@ -107,6 +107,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     Profile& profile = startPort > 0 ? static_cast<Profile&>(pinnedProfile) : iniProfile;
 
     HeadlessHost host(out);
+    host.SetPortWait(options.portWaitS);
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = options.calibration;
     consoleOptions.simulatedModel = options.StartModel();

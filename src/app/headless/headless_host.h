@@ -53,6 +53,8 @@ public:
     // From any thread (the signal watcher): the session is to end; every wait returns at once.
     void Interrupt(int signal);
     int Interrupted() const override { return m_interrupt.load(); }
+    void SetPortWait(int seconds) { m_portWaitS = seconds; }
+    int PortWaitS() const override { return m_portWaitS; }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 
@@ -81,6 +83,7 @@ private:
     std::deque<HandOverItem*> m_handOvers;
     bool m_shutdown = false;
     bool m_ended = false;
+    int m_portWaitS = -1;
     std::atomic<int> m_interrupt{0};
 };
 

@@ -1,5 +1,7 @@
 #include "app/headless/script_check.h"
 
+#include "app/headless/burn_action.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -105,6 +107,7 @@ const std::vector<ActionShape>& ScriptActions() {
         {"uncheck", {K::Control}},
         {"click", {K::Control}},
         {"wait", {K::WaitFor, K::OptionalMs}},
+        {"burn", {K::Cycles}},
         {"print", {K::PrintWhat}},
         {"quit", {}},
     };
@@ -205,6 +208,14 @@ bool ParseScriptLine(const std::string& text, ScriptLine& line, std::string& err
                 return error = "wait " + after + " needs milliseconds from 0 to 2147483647, not '" +
                                QuoteForError(w.text) + "'",
                        false;
+            break;
+        }
+        case OperandKind::Cycles: {
+            int64_t cycles = 0;
+            const std::string range = "burn needs a number of cycles from 1 to " + std::to_string(kMaxBurnCycles);
+            if (!given) return error = range, false;
+            if (w.quoted || !ParseScriptNumber(w.text, kMaxBurnCycles, cycles) || cycles < 1)
+                return error = range + ", not '" + QuoteForError(w.text) + "'", false;
             break;
         }
         case OperandKind::Text: break;

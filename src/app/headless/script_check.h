@@ -25,6 +25,7 @@ enum class OperandKind {
     WaitFor,     // "idle", "run" or milliseconds
     OptionalMs,  // milliseconds, or nothing; only after "idle" or "run"
     PrintWhat,   // message, status, visible, disabled, names, or a control
+    Cycles,      // a number of dispense cycles, 1 to kMaxBurnCycles
 };
 
 struct ActionShape {
@@ -32,7 +33,7 @@ struct ActionShape {
     std::vector<OperandKind> operands;
 };
 
-// tab, set, check, uncheck, click, wait, print, quit.
+// tab, set, check, uncheck, click, wait, burn, print, quit.
 const std::vector<ActionShape>& ScriptActions();
 
 struct ScriptWord {

@@ -21,6 +21,8 @@ public:
     virtual bool Ended() const = 0;
     // The session is being ended by a signal (its number), 0 otherwise: waits return at once.
     virtual int Interrupted() const { return 0; }
+    // How long a lost port is waited for during a burn, in seconds (--port-wait); -1 or 0: not at all.
+    virtual int PortWaitS() const { return -1; }
 };
 
 }  // namespace kalvor

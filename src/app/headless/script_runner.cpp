@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/headless/burn_action.h"
 #include "app/headless/control_names.h"
 #include "app/headless/script_host.h"
 #include "console/console_dlg.h"
@@ -184,6 +185,11 @@ bool ScriptRunner::Execute(const ScriptLine& line, bool& quit) {
         return true;
     }
     if (command == "wait") return Wait(line);
+    if (command == "burn") {
+        std::string why;
+        if (BurnAction(m_dlg, m_host, m_host.PortWaitS()).Run(line.words.at(0).text, why)) return true;
+        return why.empty() ? false : Fail(n, why);  // empty: a signal ended the burn
+    }
     if (command == "print") return Print(line);
     return Fail(n, "unknown command '" + QuoteForError(command) + "'");
 }

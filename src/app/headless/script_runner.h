@@ -1,7 +1,7 @@
 // The headless automation interface: one operator action per line.
 //
 //   tab N|NAME | set CONTROL TEXT | check CONTROL | uncheck CONTROL | click CONTROL |
-//   wait MS | wait idle [MS] | wait run [MS] |
+//   wait MS | wait idle [MS] | wait run [MS] | burn N |
 //   print message | print status | print visible | print disabled | print names |
 //   print CONTROL | quit
 //

@@ -1,5 +1,6 @@
 #include "app/headless/session_outputs.h"
 
+#include "app/headless/module_identity.h"
 #include "console/console_dlg.h"
 
 namespace kalvor {
@@ -23,6 +24,7 @@ SessionOutputs::SessionOutputs(std::function<void(const std::string&)> reporter)
 SessionOutputs::~SessionOutputs() { Detach(); }
 
 bool SessionOutputs::Open(const AppOptions& options, std::string& error) {
+    m_module = options.module;
     if (!options.results.empty()) {
         m_recorder = std::make_unique<BurnInRecorder>();
         m_recorder->SetFailureHandler([this](const std::string& message) {
@@ -45,6 +47,7 @@ void SessionOutputs::Attach(CConsoleDlg& dlg) {
     dlg.Events().Add(&m_tally);
     if (m_recorder) {
         dlg.Events().Add(m_recorder.get());
+        m_recorder->SetModelSource([this] { return m_dlg ? m_dlg->Model() : -1; });
         m_recorder->SetSummarySink([this](const std::string& line) {
             if (m_dlg) AppendLine(*m_dlg, line);
             if (m_echo) m_echo(line);
@@ -97,12 +100,19 @@ void SessionOutputs::ApplyTrace() {
         m_dlg->Comm().SetTrace([this](bool tx, const uint8_t* data, size_t length) {
             // The port's line is written before its first traffic, when the start-up has set the
             // model and the settings it opened with.
-            if (m_portNotePending) m_trace->Note(PortLine());
+            if (m_portNotePending) m_trace->Note(PortLine()), m_trace->Note(IdentityLine());
             m_portNotePending = false;
             m_trace->Line(tx, data, length);
         });
     else
         m_dlg->Comm().SetTrace(nullptr);
+}
+
+std::string SessionOutputs::IdentityLine() const {
+    const RecordIdentity& id = m_identity;
+    auto or_ = [](const std::string& v) { return v.empty() ? std::string("-") : v; };
+    return "module " + or_(id.module) + ", port " + or_(id.port) + ", device " + or_(id.device) + ", adapter " +
+           or_(id.adapter) + ", station " + or_(id.station);
 }
 
 std::string SessionOutputs::PortLine() const {
@@ -113,6 +123,15 @@ std::string SessionOutputs::PortLine() const {
            ", 8 data bits, 1 stop bit, model " + (m_dlg->Model() == 1 ? "ZEDA2000" : "ZEDA1000");
 }
 
-void SessionOutputs::OnPortOpened(const RunTime&, int, const std::string&) { m_portNotePending = true; }
+void SessionOutputs::OnPortOpened(const RunTime&, int, const std::string& device) {
+    m_identity = IdentifyModule(m_module, device);
+    if (m_recorder) m_recorder->SetIdentity(m_identity);
+    m_portNotePending = true;
+}
+
+void SessionOutputs::OnBurnPlanned(unsigned planned) {
+    // The recorder hears of the plan itself (it is a listener of its own).
+    if (m_trace) m_trace->Note(planned ? "burn: " + std::to_string(planned) + " cycles planned" : "burn ended");
+}
 
 }  // namespace kalvor

@@ -12,6 +12,7 @@
 #include "app/headless/app_options.h"
 #include "app/headless/trace_file.h"
 #include "burnin/burn_in_recorder.h"
+#include "burnin/burn_plan.h"
 #include "burnin/output_file.h"
 #include "burnin/session_tally.h"
 #include "console/run_events.h"
@@ -20,7 +21,7 @@ namespace kalvor {
 
 class CConsoleDlg;
 
-class SessionOutputs final : public RunObserver {
+class SessionOutputs final : public RunObserver, public BurnPlanListener {
 public:
     explicit SessionOutputs(std::function<void(const std::string& message)> reporter);
     ~SessionOutputs() override;
@@ -43,10 +44,13 @@ public:
     SessionTally& Tally() { return m_tally; }
 
     void OnPortOpened(const RunTime& t, int port, const std::string& device) override;
+    // A burn's plan, noted in the trace.
+    void OnBurnPlanned(unsigned planned) override;
 
 private:
     void ApplyTrace();
     std::string PortLine() const;
+    std::string IdentityLine() const;
 
     std::function<void(const std::string&)> m_report;
     std::function<void(const std::string&)> m_echo;
@@ -55,6 +59,8 @@ private:
     std::unique_ptr<BurnInRecorder> m_recorder;
     OutputFile m_traceFile;
     std::unique_ptr<TraceFile> m_trace;
+    std::string m_module;           // --module NAME
+    RecordIdentity m_identity;      // of the port opened last
     bool m_portNotePending = false;
     bool m_traceSet = false;  // the channel's trace callback is ours
 };
