@@ -278,7 +278,7 @@ Figures RunSoak(const Settings& s, const std::string& dir, unsigned index) {
         std::istringstream lines(out.str());
         std::string line;
         while (std::getline(lines, line))
-            if (line.rfind("BOX ", 0) == 0) ++fig.boxes[line];
+            if (line.rfind("BOX ", 0) == 0) ++fig.boxes["BOX " + line.substr(line.find("] ") + 2)];  // without the time
         const size_t rows = CountRows(results);
         cyclesBefore += rows;
         if (err.str().find("dispense run is still going") != std::string::npos) {

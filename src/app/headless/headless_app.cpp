@@ -46,7 +46,14 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
             return kExitBadOptions;
         }
     }
-    SessionOutputs outputs([&err](const std::string& message) { err << "kalvor-tp: " << message << std::endl; });
+    // Whatever goes to standard error stands on a line of its own, never after a progress line
+    // that is being redrawn.
+    std::unique_ptr<ProgressLine> progress;
+    auto tell = [&err, &progress](const std::string& line) {
+        if (progress) progress->EndLine();
+        err << "kalvor-tp: " << line << std::endl;
+    };
+    SessionOutputs outputs(tell);
     {
         std::string why;
         if (!outputs.Open(options, why)) {
@@ -55,12 +62,27 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
         }
     }
 
+    // Standard output (BOX lines, print, --trace without FILE) is written through one checked
+    // file: a full disk or a closed pipe is told once, the session goes on and exits 6.
+    OutputFile stdoutFile;
+    OutputFileBuf stdoutBuffer(stdoutFile);
+    std::ostream checkedOut(&stdoutBuffer);
+    if (&out == &std::cout) {
+        std::cout.flush();
+        stdoutFile.Adopt(STDOUT_FILENO, "standard output");
+        stdoutFile.SetFailureHandler([&tell, &outputs](const std::string&, const std::string& why) {
+            outputs.Tally().FileFailed("standard output");
+            tell("cannot write to standard output: " + why + "; what goes there from here on is lost");
+        });
+    }
+    std::ostream& sessionOut = &out == &std::cout ? checkedOut : out;
+
     IniProfile iniProfile(IniProfile::DefaultPath());
     const int startPort = ApplyCommandLinePorts(options);
     PinnedPortProfile pinnedProfile(iniProfile, startPort);
     Profile& profile = startPort > 0 ? static_cast<Profile&>(pinnedProfile) : iniProfile;
 
-    HeadlessHost host(out);
+    HeadlessHost host(sessionOut);
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = options.calibration;
     consoleOptions.simulatedModel = options.StartModel();
@@ -74,10 +96,10 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
-    if (!options.quiet) outputs.SetSummaryEcho([&err](const std::string& line) { err << "kalvor-tp: " << line << std::endl; });
+    host.SetActionNoter([&outputs](const std::string& line) { outputs.NoteAction(line); });
+    if (!options.quiet) outputs.SetSummaryEcho(tell);
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
-    std::unique_ptr<ProgressLine> progress;
     const bool terminal = &err == &std::cerr && ::isatty(STDERR_FILENO);
     if (!options.quiet && (options.progress || terminal)) {
         progress = std::make_unique<ProgressLine>(err, terminal && !options.progress);
@@ -95,7 +117,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     std::istream stdinScript(&stdinBuffer);
     std::istream& lines = &script == &std::cin && wakeFd >= 0 ? stdinScript : script;
 
-    ScriptRunner runner(*dlg, host, out, err);
+    ScriptRunner runner(*dlg, host, sessionOut, err);
     const int scriptStatus = runner.Run(lines);
     SessionTally& tally = outputs.Tally();
     if (scriptStatus == kExitScriptError) tally.ScriptFailed();
@@ -105,7 +127,10 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (const int sig = host.Interrupted()) tally.Interrupted(sig);
     running = nullptr;
 
-    if (progress) dlg->Events().Remove(progress.get());
+    if (progress) {
+        progress->EndLine();
+        dlg->Events().Remove(progress.get());
+    }
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
     reconnect.Stop();  // after the host: a hand-over under way has been released
@@ -113,6 +138,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     outputs.Detach();
     dlg.reset();
     module.Stop();
+    sessionOut.flush();  // whatever is left, told before the closing line
     err << tally.Line() << std::endl;
     return tally.ExitStatus();
 }

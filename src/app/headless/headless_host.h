@@ -1,6 +1,6 @@
 // The headless host: runs the console with no display. One thread is the UI thread (the caller
-// of Run*); timers are real, boxes are printed as "BOX CAPTION: TEXT" and closed with OK at
-// once, and the channel's reader threads hand their chunks over through a queue.
+// of Run*); timers are real, boxes are printed as "BOX [SECONDS.mmm] CAPTION: TEXT" and closed
+// with OK at once, and the channel's reader threads hand their chunks over through a queue.
 #pragma once
 
 #include <atomic>
@@ -53,6 +53,11 @@ public:
     // From any thread (the signal watcher): the session is to end; every wait returns at once.
     void Interrupt(int signal);
     int Interrupted() const override { return m_interrupt.load(); }
+    // Script lines go to `noter` (the trace), if any.
+    void NoteAction(const std::string& line) override {
+        if (m_actionNoter) m_actionNoter(line);
+    }
+    void SetActionNoter(std::function<void(const std::string&)> noter) { m_actionNoter = std::move(noter); }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 
@@ -82,6 +87,7 @@ private:
     bool m_shutdown = false;
     bool m_ended = false;
     std::atomic<int> m_interrupt{0};
+    std::function<void(const std::string&)> m_actionNoter;
 };
 
 }  // namespace kalvor

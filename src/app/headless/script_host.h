@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kalvor {
 
@@ -21,6 +22,8 @@ public:
     virtual bool Ended() const = 0;
     // The session is being ended by a signal (its number), 0 otherwise: waits return at once.
     virtual int Interrupted() const { return 0; }
+    // A script line about to be carried out (comments stripped), for the trace.
+    virtual void NoteAction(const std::string& /*line*/) {}
 };
 
 }  // namespace kalvor

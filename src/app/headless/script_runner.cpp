@@ -166,6 +166,7 @@ bool ScriptRunner::Execute(const std::string& rawLine, int n, bool& quit) {
     if (command.empty() || command[0] == '#') return true;
     // The text of `set` may hold a '#'.
     const std::string line = command == "set" ? rawLine : WithoutComment(rawLine);
+    m_host.NoteAction(line);
 
     ControlTable& controls = m_dlg.Controls();
     auto usable = [&](Control* c) {

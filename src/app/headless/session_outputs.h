@@ -25,8 +25,10 @@ public:
     explicit SessionOutputs(std::function<void(const std::string& message)> reporter);
     ~SessionOutputs() override;
 
-    // Opens the results file and the trace file the options name. False, with the complaint, when
-    // one cannot be opened (a bad option).
+    // Opens the results file and the trace file the options name, appending under --append. False,
+    // with the complaint, when one cannot be opened, two files of the session (results, trace,
+    // script, profile) are one, or the profile cannot be used (a bad option); every file is then
+    // left as it was.
     bool Open(const AppOptions& options, std::string& error);
     // Listens to the dialog: recorder, exit accounting, trace; the run summaries go to its
     // Message pane. Before OnInitDialog, so the port's opening is seen.
@@ -42,9 +44,18 @@ public:
 
     SessionTally& Tally() { return m_tally; }
 
+    // A script action, for the trace.
+    void NoteAction(const std::string& line);
+
     void OnPortOpened(const RunTime& t, int port, const std::string& device) override;
+    void OnPortOpenFailed(const RunTime& t, int port, const std::string& device, const std::string& reason) override;
+    void OnPortLost(const RunTime& t, int port, const std::string& device) override;
+    void OnBox(const RunTime& t, const std::string& text, const std::string& caption, BoxKind kind) override;
+    void OnLinkTimeOut(const RunTime& t, LinkTimer timer, const char* state) override;
+    void OnLinkGaveUp(const RunTime& t, const char* how, const char* state) override;
 
 private:
+    void BeginTrace();
     void ApplyTrace();
     std::string PortLine() const;
 
@@ -56,6 +67,7 @@ private:
     OutputFile m_traceFile;
     std::unique_ptr<TraceFile> m_trace;
     bool m_portNotePending = false;
+    bool m_portLost = false;  // the next opening is an opening again
     bool m_traceSet = false;  // the channel's trace callback is ours
 };
 
