@@ -53,7 +53,8 @@ TEST(Outputs, RefusalsLeaveEveryFileAsItWasAndStandardOutputIsChecked) {
         const char* setup;    // shell commands before the session
         const char* session;  // $K with options and redirections; its status goes to st
         int status;
-        const char* said;     // on standard error (err)
+        const char* said;     // on standard error (err), once
+        const char* closing = "";  // status 6: what the closing line names
     } cases[] = {
         {"same file twice", "", "$K --results p.csv --trace p.csv <s.txt 2>err", 2, "are the same file"},
         {"a link to the results file", "ln -s p.csv t.lnk", "$K --results p.csv --trace t.lnk <s.txt 2>err", 2,
@@ -65,10 +66,12 @@ TEST(Outputs, RefusalsLeaveEveryFileAsItWasAndStandardOutputIsChecked) {
          "larger than 1 MiB"},
         {"a device as profile", "ln -s /dev/zero cfg/kalvor-tp.ini", "$K <s.txt 2>err", 2, "device"},
         {"standard output full", "", "$K --trace --results r.csv <s.txt >/dev/full 2>err", 6,
-         "cannot write to standard output: No space left on device"},
+         "cannot write to standard output: No space left on device", "standard output not written"},
         {"standard output closed early", "",
          "$K --trace --results r.csv <s.txt 2>err | head -1 >/dev/null; echo ${PIPESTATUS[0]} >st; exit 0", 6,
-         "cannot write to standard output: Broken pipe"},
+         "cannot write to standard output: Broken pipe", "standard output not written"},
+        {"a trace past the file size limit", "ulimit -f 1", "$K --results r.csv --trace t.txt <s.txt 2>err", 6,
+         "cannot write the trace file t.txt: File too large", "trace file not written"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -82,7 +85,7 @@ TEST(Outputs, RefusalsLeaveEveryFileAsItWasAndStandardOutputIsChecked) {
         EXPECT_EQ(b.Read("s.txt"), kThreeCycles);
         if (c.status == 6) {  // the session went on: every record written, the closing line last
             EXPECT_EQ(Count(b.Read("r.csv"), ",answered,"), 3) << b.Read("r.csv");
-            EXPECT_NE(err.find("3 cycles, 0 module errors, 0 link give-ups, standard output not written (exit 6)"),
+            EXPECT_NE(err.find("3 cycles, 0 module errors, 0 link give-ups, " + std::string(c.closing) + " (exit 6)"),
                       std::string::npos) << err;
         } else {
             EXPECT_FALSE(std::filesystem::exists(b.dir + "/r.csv"));
