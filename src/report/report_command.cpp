@@ -124,7 +124,7 @@ int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err
     std::ostream& verdicts = options.output == "-" ? err : out;
     for (size_t i = 0; i < modules.size(); ++i) {
         const Figures& f = figures[i].total;
-        verdicts << modules[i].name << ": " << f.cycles << " cycles, " << (f.Pass() ? "within limits" : "outside limits");
+        verdicts << modules[i].name << ": " << f.cycles << (f.cycles == 1 ? " cycle, " : " cycles, ") << (f.Pass() ? "within limits" : "outside limits");
         for (size_t k = 0; k < f.outside.size(); ++k) verdicts << (k ? "; " : ": ") << f.outside[k];
         verdicts << "\n";
         allPass = allPass && f.Pass();

@@ -33,6 +33,11 @@ std::string Number(double v, int decimals) {
 
 }  // namespace
 
+namespace {
+// "1 cycle", "2 cycles".
+std::string Plural(uint64_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); }
+}  // namespace
+
 Figures Compute(const std::vector<CycleRecord>& cycles, size_t begin, size_t end, const Limits& limits) {
     Figures f;
     std::vector<double> times;
@@ -67,15 +72,15 @@ Figures Compute(const std::vector<CycleRecord>& cycles, size_t begin, size_t end
     if (notes > 0) f.rejectRatePct = 100.0 * static_cast<double>(f.rejected) / static_cast<double>(notes);
 
     if (f.cycles < limits.minCycles)
-        f.outside.push_back(std::to_string(f.cycles) + " cycles, fewer than " + std::to_string(limits.minCycles));
+        f.outside.push_back(Plural(f.cycles, "cycle") + ", fewer than " + std::to_string(limits.minCycles));
     if (f.rejectRatePct > limits.maxRejectRatePct)
         f.outside.push_back("reject rate " + Number(f.rejectRatePct, 2) + " % above " + Number(limits.maxRejectRatePct, 2) + " %");
     if (f.timed > 0 && f.maxMs > limits.maxAnswerMs)
         f.outside.push_back("answer time " + Number(f.maxMs, 1) + " ms above " + Number(limits.maxAnswerMs, 1) + " ms");
     if (f.moduleErrors > limits.maxErrors)
-        f.outside.push_back(std::to_string(f.moduleErrors) + " module errors, more than " + std::to_string(limits.maxErrors));
+        f.outside.push_back(Plural(f.moduleErrors, "module error") + ", more than " + std::to_string(limits.maxErrors));
     if (f.linkFailures > limits.maxLinkFailures)
-        f.outside.push_back(std::to_string(f.linkFailures) + " link failures, more than " + std::to_string(limits.maxLinkFailures));
+        f.outside.push_back(Plural(f.linkFailures, "link failure") + ", more than " + std::to_string(limits.maxLinkFailures));
     return f;
 }
 

@@ -101,8 +101,8 @@ TEST(ReportFigures, KnownFileGivesItsCountsPercentilesAndVerdicts) {
     const struct { const char* name; void (*tighten)(Limits&); const char* why; } tight[] = {
         {"reject rate", [](Limits& l) { l.maxRejectRatePct = 4.5; }, "reject rate 4.50 % above 4.50 %"},
         {"answer", [](Limits& l) { l.maxAnswerMs = 300; }, "answer time 300.5 ms above 300.0 ms"},
-        {"errors", [](Limits& l) { l.maxErrors = 0; }, "1 module errors, more than 0"},
-        {"link", [](Limits& l) { l.maxLinkFailures = 0; }, "1 link failures, more than 0"},
+        {"errors", [](Limits& l) { l.maxErrors = 0; }, "1 module error, more than 0"},
+        {"link", [](Limits& l) { l.maxLinkFailures = 0; }, "1 link failure, more than 0"},
         {"cycles", [](Limits& l) { l.minCycles = 24; }, "23 cycles, fewer than 24"},
     };
     for (const auto& t : tight) {
@@ -271,7 +271,7 @@ TEST(ReportProgram, ExitStatusAndVerdictLines) {
     const std::string out = dir.Path("out.html");
     const struct { std::string args; int status; const char* says; bool written; } cases[] = {
         {good, 0, "good.csv: 5 cycles, within limits", true},
-        {good + " " + known, 3, "known.csv: 23 cycles, outside limits: reject rate 4.50 % above 2.00 %; 1 module errors, more than 0;", true},
+        {good + " " + known, 3, "known.csv: 23 cycles, outside limits: reject rate 4.50 % above 2.00 %; 1 module error, more than 0;", true},
         {"--max-reject-rate 5 --max-errors=1 --max-link-failures 1 " + known, 0, "known.csv: 23 cycles, within limits", true},
         {"--max-answer-ms 300 --max-reject-rate 5 --max-errors=1 --max-link-failures 1 " + known, 3, "answer time 300.5 ms above", true},
         {good + " " + bad, 2, "bad.csv:2: write_to_answer_ms 'x' is not a time in milliseconds", false},
