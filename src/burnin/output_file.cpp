@@ -25,11 +25,14 @@ bool OutputFile::Prepare(const std::string& path, bool append, std::string& reas
     m_reason.clear();
     m_path = path;
     m_append = append;
+    // Standard output by name is never emptied and is written after what is there: the shell
+    // opened it (perhaps with >>), and other lines go to it through its own descriptor.
+    m_stdout = path == "/dev/stdout";
     m_owned = true;
     struct stat before {};
     m_created = ::stat(path.c_str(), &before) != 0 && errno == ENOENT;
     // Never O_TRUNC here, and never a wait for a reader of a FIFO: what the file is comes first.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append || m_stdout ? O_APPEND : 0);
     do {
         m_fd = ::open(path.c_str(), flags, 0666);
     } while (m_fd < 0 && errno == EINTR);
@@ -63,7 +66,7 @@ bool OutputFile::Begin(std::string& reason) {
         return false;
     }
     m_startedEmpty = true;
-    if (!m_regular) return true;
+    if (!m_regular || (m_stdout && !m_append)) return true;
     if (!m_append) {
         if (::ftruncate(m_fd, 0) != 0) {
             reason = std::strerror(errno);

@@ -62,6 +62,7 @@ private:
     bool m_owned = true;
     bool m_created = false;
     bool m_append = false;
+    bool m_stdout = false;  // named /dev/stdout
     bool m_regular = false;
     bool m_startedEmpty = true;
     dev_t m_dev = 0;

@@ -287,6 +287,8 @@ bool IniProfile::WriteString(const std::string& section, const std::string& key,
     bool exists = false;
     struct stat st {};
     if (!ReadWhole(target, text, exists, st, error)) return Fail(error);  // never written blind
+    // Only a regular file is replaced: never /dev/null or another device by a file of ours.
+    if (exists && !S_ISREG(st.st_mode)) return Fail(target + " is not a regular file: nothing is written to it");
 
     std::vector<std::string> lines = SplitLines(text);
     std::string current;
