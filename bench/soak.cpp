@@ -83,7 +83,11 @@ size_t CountRows(const std::string& path) {
     std::ifstream in(path);
     size_t n = 0;
     std::string line;
-    while (std::getline(in, line)) ++n;
+    bool quoted = false;  // a module error's text keeps its line break inside quotes
+    while (std::getline(in, line)) {
+        for (char c : line) quoted = quoted != (c == '"');
+        if (!quoted) ++n;
+    }
     return n > 0 ? n - 1 : 0;
 }
 
