@@ -83,7 +83,11 @@ size_t CountRows(const std::string& path) {
     std::ifstream in(path);
     size_t n = 0;
     std::string line;
-    while (std::getline(in, line)) ++n;
+    bool quoted = false;  // a module error's text keeps its line break inside quotes
+    while (std::getline(in, line)) {
+        for (char c : line) quoted = quoted != (c == '"');
+        if (!quoted) ++n;
+    }
     return n > 0 ? n - 1 : 0;
 }
 
@@ -278,7 +282,7 @@ Figures RunSoak(const Settings& s, const std::string& dir, unsigned index) {
         std::istringstream lines(out.str());
         std::string line;
         while (std::getline(lines, line))
-            if (line.rfind("BOX ", 0) == 0) ++fig.boxes[line];
+            if (line.rfind("BOX ", 0) == 0) ++fig.boxes["BOX " + line.substr(line.find("] ") + 2)];  // without the time
         const size_t rows = CountRows(results);
         cyclesBefore += rows;
         if (err.str().find("dispense run is still going") != std::string::npos) {

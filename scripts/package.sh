@@ -13,6 +13,14 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build-deb"}
 cd "$here"
 
+# The files' dates in the package: SOURCE_DATE_EPOCH (cpack honours it) when set, else the last
+# commit's date, so that two builds of one commit give the same package.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct 2>/dev/null || true)
+    [ -n "$SOURCE_DATE_EPOCH" ] || SOURCE_DATE_EPOCH=$(stat -c %Y "$here/data/debian/changelog")
+fi
+export SOURCE_DATE_EPOCH
+
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)

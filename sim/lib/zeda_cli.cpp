@@ -112,7 +112,7 @@ Module:
   --notes-lower N          notes in the lower cassette at start (2000)
   --no-upper, --no-lower   that cassette is not inserted
   --near-end N             a cassette with N notes or fewer reports near-end (50)
-  --reject-rate P          probability 0..1 that a picked note is rejected (0.02)
+  --reject-rate P          probability 0..1 that a picked note is rejected (0.01)
   --max-rejects N          more rejects than N in one dispense stop it with error 44 (10)
   --mech-ms MS             mechanical time of a dispense or another moving command (300)
   --per-note-ms MS         added per note picked (120)

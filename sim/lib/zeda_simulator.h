@@ -87,7 +87,7 @@ struct SimOptions {
     bool upperPresent = true;        // cassettes inserted
     bool lowerPresent = true;
     unsigned nearEnd = 50;           // a cassette with this many notes or fewer reports near-end
-    double rejectRate = 0.02;        // probability that a picked note is rejected
+    double rejectRate = 0.01;        // probability that a picked note is rejected (below the report's 2 % limit)
     unsigned maxRejects = 10;        // more rejects than this in one dispense stop it with 0x44 OVER REJECT
     unsigned mechMs = 300;           // mechanical time of a dispense (and of the other mechanical commands)
     unsigned perNoteMs = 120;        // added per note picked

@@ -1,4 +1,5 @@
 // kalvor-tp: the console in a window, or headless with --headless.
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -14,6 +15,10 @@
 #endif
 
 int main(int argc, char** argv) {
+    // A closed pipe on standard output (`| head`) is a failed write to tell, never a death.
+    std::signal(SIGPIPE, SIG_IGN);
+    // So is a file grown past the size limit (ulimit -f): the write fails with EFBIG.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The burn-in report reads results files only: no port, no window, no console.
     if (kalvor::report::WantsReport(argc, argv)) return kalvor::report::ReportMain(argc, argv, std::cout, std::cerr);
     kalvor::AppOptions options;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 
 namespace kalvor {
 
@@ -30,13 +31,13 @@ Field Txt(const std::string& v) { return {Field::Text, v}; }
 Field Opt(int v) { return v < 0 ? Field{} : Num(v); }
 Field Opt(const std::string& v) { return v.empty() ? Field{} : Txt(v); }
 
-// A CSV field: quoted when it holds a comma, a quote or a line break; line breaks become blanks.
+// A CSV field (RFC 4180): quoted when it holds a comma, a quote or a line break, which stays in
+// it, so that a text reads the same as in JSON Lines.
 std::string Csv(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string q = "\"";
     for (char c : s) {
         if (c == '"') q += "\"\"";
-        else if (c == '\n' || c == '\r') q += ' ';
         else q += c;
     }
     return q + "\"";
@@ -63,11 +64,23 @@ std::string Json(const std::string& s) {
 
 }  // namespace
 
+int64_t MedianOf(std::vector<int64_t> values) {
+    const size_t n = values.size();
+    if (n == 0) return 0;
+    std::sort(values.begin(), values.end());
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool CountsAsError(CycleEnd how) {
+    return how == CycleEnd::ModuleError || how == CycleEnd::NoAck || how == CycleEnd::NoAnswer ||
+           how == CycleEnd::BadFrames;
+}
+
 std::string IsoUtc(int64_t wallUs) {
     const std::time_t seconds = static_cast<std::time_t>(wallUs / 1000000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
-    char text[40];
+    char text[96];  // room for any int in every field, so nothing can be cut off
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(wallUs % 1000000 / 1000));
     return text;
@@ -81,9 +94,55 @@ std::string Milliseconds3(int64_t us) {
 }
 
 bool BurnInRecorder::Open(const std::string& path, std::string& reason) {
+    if (!Prepare(path, false, reason)) return false;
+    if (Begin(reason)) return true;
+    m_file.Abandon();
+    return false;
+}
+
+bool BurnInRecorder::Prepare(const std::string& path, bool append, std::string& reason) {
     m_json = path.size() >= 6 && path.compare(path.size() - 6, 6, ".jsonl") == 0;
-    if (!m_file.Open(path, false, reason)) return false;
-    if (!m_json) {
+    if (!m_file.Prepare(path, append, reason)) return false;
+    if (append && m_file.Regular() && !ReadAppendPoint(path, reason)) {
+        m_file.Abandon();
+        return false;
+    }
+    return true;
+}
+
+bool BurnInRecorder::ReadAppendPoint(const std::string& path, std::string& reason) {
+    // Runs go on from the file's last one, so that the file stays one sequence of runs; a CSV
+    // file is appended to only under our own header.
+    std::ifstream in(path, std::ios::binary);
+    std::string first, line, last;
+    std::getline(in, first);
+    if (!in && first.empty()) return true;  // empty
+    std::string header;
+    for (int i = 0; i < kColumnCount; ++i) header += (i ? "," : "") + std::string(kColumns[i]);
+    if (!m_json && first != header) {
+        reason = "it holds no results of this version (its first line is not the header), so it is not appended to";
+        return false;
+    }
+    // The last line is looked for in the file's last 64 KiB only.
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(size > 65536 ? size - 65536 : 0);
+    if (size > 65536) std::getline(in, line);  // most likely a part of a line
+    while (std::getline(in, line))
+        if (!line.empty()) last = line;
+    const std::string key = m_json ? "{\"run\":" : "";
+    if (last.compare(0, key.size(), key) != 0) return true;
+    unsigned run = 0;
+    for (size_t i = key.size(); i < last.size() && last[i] >= '0' && last[i] <= '9' && run < 100000000; ++i)
+        run = run * 10 + static_cast<unsigned>(last[i] - '0');
+    m_run = run;
+    return true;
+}
+
+bool BurnInRecorder::Begin(std::string& reason) {
+    if (!m_file.Begin(reason)) return false;
+    if (!m_json && m_file.StartedEmpty()) {
         std::string header;
         for (int i = 0; i < kColumnCount; ++i) header += (i ? "," : "") + std::string(kColumns[i]);
         m_file.Write(header + "\n");
@@ -108,6 +167,7 @@ void BurnInRecorder::OnRunStarted(const RunTime&, unsigned) {
     m_cycle = 0;
     m_open = false;
     m_runCycles = m_runDispensed = m_runRejected = m_runErrors = 0;
+    std::fill(std::begin(m_runEnded), std::end(m_runEnded), 0u);
     m_answerTimesUs.clear();
 }
 
@@ -154,7 +214,8 @@ void BurnInRecorder::OnCycleAnswered(const RunTime& t, const CycleAnswer& answer
 void BurnInRecorder::OnCycleFailed(const RunTime&, CycleEnd how) {
     if (!m_open) return;
     ++m_runCycles;
-    ++m_runErrors;
+    if (CountsAsError(how)) ++m_runErrors;
+    ++m_runEnded[static_cast<int>(how) & 7];
     WriteRecord(how, nullptr);
 }
 
@@ -166,7 +227,8 @@ void BurnInRecorder::WriteRecord(CycleEnd how, const CycleAnswer* a) {
     m_open = false;
     ++m_totalCycles;
     auto digits = [](const char d[2]) { return d[0] ? Txt(std::string(d, 2)) : Field{}; };
-    auto flag = [](char c) { return c ? Txt(std::string(1, c)) : Field{}; };
+    // An indicator is a number ('0', '1') as numbers are; any other byte stays a text.
+    auto flag = [](char c) { return !c ? Field{} : c >= '0' && c <= '9' ? Num(c - '0') : Txt(std::string(1, c)); };
     auto span = [](int64_t from, int64_t to) { return from >= 0 && to >= 0 ? Num(Milliseconds3(to - from)) : Field{}; };
     char code[8] = "";
     if (a) std::snprintf(code, sizeof code, "%02X", a->resultCode);
@@ -208,11 +270,13 @@ std::string BurnInRecorder::Summary() const {
     std::string line = "RUN " + std::to_string(m_run) + ": cycles " + std::to_string(m_runCycles) +
                        ", dispensed " + std::to_string(m_runDispensed) + ", rejected " +
                        std::to_string(m_runRejected) + ", errors " + std::to_string(m_runErrors);
+    // Cycles that ended neither answered nor in an error are named apart.
+    for (CycleEnd how : {CycleEnd::Replaced, CycleEnd::PortLost, CycleEnd::Interrupted})
+        if (const unsigned n = m_runEnded[static_cast<int>(how)]) line += ", " + std::string(CycleEndName(how)) + " " + std::to_string(n);
     if (m_answerTimesUs.empty()) return line + ", answer ms -/-/-";
     std::vector<int64_t> t = m_answerTimesUs;
     std::sort(t.begin(), t.end());
-    const size_t n = t.size();
-    const int64_t median = n % 2 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
+    const int64_t median = MedianOf(t);
     auto ms1 = [](int64_t us) {
         char text[32];
         std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);

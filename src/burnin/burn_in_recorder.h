@@ -30,6 +30,12 @@ public:
     // when the file cannot be opened; a failed write (the header's too, so set the handler
     // first) is told through `onFailure`, once.
     bool Open(const std::string& path, std::string& reason);
+    // The same in two steps (see OutputFile): Prepare() opens without emptying (appending, the
+    // runs go on from the file's last, and a CSV file must start with our header); Begin()
+    // empties the file unless appending, and writes the CSV header into a file that holds nothing.
+    bool Prepare(const std::string& path, bool append, std::string& reason);
+    bool Begin(std::string& reason);
+    OutputFile& File() { return m_file; }
     void SetFailureHandler(std::function<void(const std::string& message)> onFailure);
     // Where the run's summary line goes when the run ends (the Message pane).
     void SetSummarySink(std::function<void(const std::string& line)> sink) { m_summarySink = std::move(sink); }
@@ -59,6 +65,7 @@ public:
 
 private:
     void WriteRecord(CycleEnd how, const CycleAnswer* answer);
+    bool ReadAppendPoint(const std::string& path, std::string& reason);
 
     OutputFile m_file;
     bool m_json = false;
@@ -82,8 +89,16 @@ private:
 
     // The run's figures.
     unsigned m_runCycles = 0, m_runDispensed = 0, m_runRejected = 0, m_runErrors = 0;
+    unsigned m_runEnded[8] = {};  // cycles by how they ended (CycleEnd)
     std::vector<int64_t> m_answerTimesUs;
 };
+
+// The median of `values` (the mean of the two middle ones for an even count; 0 when empty): the
+// progress line's and the run summary's.
+int64_t MedianOf(std::vector<int64_t> values);
+// Whether a cycle that ended so is an error of the module or the link, as the closing line
+// counts them (module errors, link give-ups); a replaced, interrupted or port-lost cycle is not.
+bool CountsAsError(CycleEnd how);
 
 // "2026-12-07T18:45:12.345Z"
 std::string IsoUtc(int64_t wallUs);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "burnin/burn_in_recorder.h"
+#include "protocol/link.h"
+
 namespace kalvor {
 
 namespace {
@@ -43,13 +46,15 @@ void ProgressLine::OnCycleAnswered(const RunTime& t, const CycleAnswer& answer) 
     Show(t.monoUs);
 }
 
-void ProgressLine::OnCycleFailed(const RunTime& t, CycleEnd) {
+void ProgressLine::OnCycleFailed(const RunTime& t, CycleEnd how) {
     ++m_done;
-    ++m_errors;
+    if (CountsAsError(how)) ++m_errors;
     Show(t.monoUs);
 }
 
-void ProgressLine::OnRunEnded(const RunTime&, RunEnd) {
+void ProgressLine::OnRunEnded(const RunTime&, RunEnd) { EndLine(); }
+
+void ProgressLine::EndLine() {
     if (m_redraw && m_drawn) m_out << "\n" << std::flush;
     m_drawn = false;
 }
@@ -60,13 +65,13 @@ std::string ProgressLine::Text(int64_t nowUs) const {
                        std::to_string(m_dispensed) + ", rejected " + std::to_string(m_rejected) + ", errors " +
                        std::to_string(m_errors);
     if (m_lastUs >= 0) {
-        std::vector<int64_t> t = m_answerUs;
-        std::nth_element(t.begin(), t.begin() + static_cast<long>(t.size() / 2), t.end());
-        line += ", answer " + Ms(m_lastUs) + " (median " + Ms(t[t.size() / 2]) + ")";
+        line += ", answer " + Ms(m_lastUs) + " (median " + Ms(MedianOf(m_answerUs)) + ")";
     }
     const int64_t elapsed = nowUs - m_startUs;
     line += ", elapsed " + Clock(elapsed);
-    if (m_done > 0 && total > m_done) line += ", left " + Clock(elapsed / m_done * (total - m_done));
+    // A cycle and the pause after it: d cycles took d cycles and d - 1 pauses.
+    const int64_t perCycle = m_done > 0 ? (elapsed + int64_t{kRepeatPauseMs} * 1000) / m_done : 0;
+    if (m_done > 0 && total > m_done) line += ", left " + Clock(perCycle * (total - m_done));
     return line;
 }
 

@@ -24,6 +24,8 @@ public:
     void OnCycleFailed(const RunTime& t, CycleEnd how) override;
     void OnRunEnded(const RunTime& t, RunEnd how) override;
 
+    // Ends a redrawn line, so that what is written next stands on a line of its own.
+    void EndLine();
     // The line as it stands after the last cycle (for the tests).
     std::string Text(int64_t nowUs) const;
 

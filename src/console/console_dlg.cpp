@@ -360,6 +360,19 @@ void CConsoleDlg::LinkNoted(Note note) {
     m_events.Each([&](RunObserver& o) { o.OnLinkEvent(now, event); });
 }
 
+void CConsoleDlg::LinkTimedOut(int timer, LinkState state) {
+    const LinkTimer which = timer == TIMER_ACK     ? LinkTimer::Ack
+                            : timer == TIMER_FRAME ? LinkTimer::Frame
+                                                   : LinkTimer::Response;
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnLinkTimeOut(now, which, LinkStateName(state)); });
+}
+
+void CConsoleDlg::LinkGaveUp(const char* how, LinkState state) {
+    const RunTime now = Now();
+    m_events.Each([&](RunObserver& o) { o.OnLinkGaveUp(now, how, LinkStateName(state)); });
+}
+
 void CConsoleDlg::RejectNoticeSeen(uint8_t reason) {
     const RunTime now = Now();
     m_events.Each([&](RunObserver& o) { o.OnRejectNotice(now, RejectReasonOf(reason), reason); });

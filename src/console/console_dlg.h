@@ -163,6 +163,8 @@ private:
     void LinkAckReceived() override;
     void LinkFailed(const char* how) override;
     void LinkNoted(Note note) override;
+    void LinkTimedOut(int timer, LinkState state) override;
+    void LinkGaveUp(const char* how, LinkState state) override;
     void RejectNoticeSeen(uint8_t reason) override;
     RunTime Now();
     void EndRun(RunEnd how);

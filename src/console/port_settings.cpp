@@ -107,6 +107,11 @@ void CConsoleDlg::ApplyPortSettings() {
         line += m_profile.LastError().empty() ? "the profile cannot be written" : m_profile.LastError();
         AppendMessage(line + "\r\n");
     }
+    if (!m_profile.LastNote().empty()) {
+        UpdateData(true);
+        const std::string head = !m_strMessage.empty() && m_strMessage.back() != '\n' ? "\r\n" : "";
+        AppendMessage(head + "COM" + std::to_string(m_nPort) + " was remembered, but " + m_profile.LastNote() + "\r\n");
+    }
 }
 
 bool CConsoleDlg::ReopenLostPort(int port) {

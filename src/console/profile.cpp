@@ -1,6 +1,7 @@
 #include "console/profile.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,9 +82,11 @@ bool FollowLinks(std::string path, std::string& target, std::string& error) {
     return false;
 }
 
-// The whole file; `exists` false when there is none. False with `error` when it cannot be read.
+// The whole file; `exists` false when there is none. False with `error` when it cannot be read,
+// or is no file to read whole: a FIFO or a device (never waited on), or one above 1 MiB.
 bool ReadWhole(const std::string& path, std::string& text, bool& exists, struct stat& st, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    constexpr size_t kMaxBytes = 1 << 20;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     exists = fd >= 0;
     if (fd < 0) {
         if (errno == ENOENT) return true;
@@ -91,14 +94,29 @@ bool ReadWhole(const std::string& path, std::string& text, bool& exists, struct 
         return false;
     }
     bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) error = path + " cannot be read: " + Reason();
+    if (ok && !S_ISREG(st.st_mode) && path != "/dev/null") {
+        error = path + " cannot be read: it is not a regular file";
+        ok = false;
+    }
+    if (ok && static_cast<size_t>(st.st_size) > kMaxBytes) {
+        error = path + " cannot be read: it is larger than 1 MiB";
+        ok = false;
+    }
     char buffer[4096];
     while (ok) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) text.append(buffer, static_cast<size_t>(n));
         else if (n == 0) break;
-        else if (errno != EINTR) ok = false;
+        else if (errno != EINTR) {
+            error = path + " cannot be read: " + Reason();
+            ok = false;
+        }
+        if (ok && text.size() > kMaxBytes) {  // grown while read
+            error = path + " cannot be read: it is larger than 1 MiB";
+            ok = false;
+        }
     }
-    if (!ok) error = path + " cannot be read: " + Reason();
     ::close(fd);
     return ok;
 }
@@ -112,6 +130,11 @@ bool WriteAll(int fd, const std::string& text) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+std::string GroupName(gid_t gid) {
+    const struct group* g = ::getgrgid(gid);
+    return g && g->gr_name ? g->gr_name : std::to_string(gid);
 }
 
 // Holds an exclusive lock on a lock file while it lives.
@@ -140,8 +163,10 @@ private:
 
 // Replaces `path` with `text` through a temporary file of its own in the same folder: written,
 // synced, given the old file's mode and owner, renamed over it; then the folder is synced.
+// A group the user is not in cannot be given to the new file: it keeps the user's group then
+// (owner and mode as they were), and `note` says so.
 bool ReplaceFile(const std::string& path, const std::string& text, bool existed, const struct stat& old,
-                 std::string& error) {
+                 std::string& error, std::string& note) {
     const std::string folder = Folder(path);
     std::string temp = folder + "/." + BaseName(path) + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -155,10 +180,16 @@ bool ReplaceFile(const std::string& path, const std::string& text, bool existed,
         error = "cannot set the mode of " + temp + ": " + Reason();
         ok = false;
     }
-    if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+    struct stat made {};
+    if (ok && existed && ::fstat(fd, &made) == 0 && (old.st_uid != made.st_uid || old.st_gid != made.st_gid) &&
         ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-        error = "cannot keep the owner of " + path + ": " + Reason();
-        ok = false;
+        if (errno == EPERM && old.st_uid == made.st_uid) {
+            note = "the profile " + path + " could not keep its group " + GroupName(old.st_gid) +
+                   " (the user is not in it): it was saved with the group " + GroupName(made.st_gid);
+        } else {
+            error = "cannot keep the owner of " + path + ": " + Reason();
+            ok = false;
+        }
     }
     if (ok && ::fsync(fd) != 0) {
         error = "cannot write " + temp + ": " + Reason();
@@ -245,6 +276,7 @@ bool IniProfile::Fail(const std::string& why) {
 bool IniProfile::WriteString(const std::string& section, const std::string& key,
                              const std::string& value) {
     m_lastError.clear();
+    m_lastNote.clear();
     std::string target, error;
     if (!FollowLinks(m_path, target, error)) return Fail(error);
     MakeParentDirs(target);
@@ -255,6 +287,8 @@ bool IniProfile::WriteString(const std::string& section, const std::string& key,
     bool exists = false;
     struct stat st {};
     if (!ReadWhole(target, text, exists, st, error)) return Fail(error);  // never written blind
+    // Only a regular file is replaced: never /dev/null or another device by a file of ours.
+    if (exists && !S_ISREG(st.st_mode)) return Fail(target + " is not a regular file: nothing is written to it");
 
     std::vector<std::string> lines = SplitLines(text);
     std::string current;
@@ -286,7 +320,7 @@ bool IniProfile::WriteString(const std::string& section, const std::string& key,
     }
     std::string out;
     for (const std::string& l : lines) out += l + '\n';
-    if (!ReplaceFile(target, out, exists, st, error)) return Fail(error);
+    if (!ReplaceFile(target, out, exists, st, error, m_lastNote)) return Fail(error);
     return true;
 }
 

@@ -19,6 +19,9 @@ public:
     virtual bool WriteString(const std::string& section, const std::string& key,
                              const std::string& value) = 0;
     virtual std::string LastError() const { return {}; }
+    // After a WriteString that succeeded: what of the file could not be kept as it was (its
+    // group), for the Message pane; empty otherwise.
+    virtual std::string LastNote() const { return {}; }
     bool WriteInt(const std::string& section, const std::string& key, int value) {
         return WriteString(section, key, std::to_string(value));
     }
@@ -27,7 +30,8 @@ public:
 // Writes are read-modify-write under an exclusive lock on a lock file beside the profile (the
 // profile's name with ".lock"), through a temporary file of its own in the same folder that is
 // written, synced and renamed over the profile; the folder is synced after. A symlinked profile
-// is written at its target; mode and owner are kept. A profile that exists but cannot be read is
+// is written at its target; mode and owner are kept (the group too, when the user may give it). A
+// FIFO, a device or a file above 1 MiB is not read. A profile that exists but cannot be read is
 // never written. Everything else in the file stays as it was.
 class IniProfile final : public Profile {
 public:
@@ -39,6 +43,7 @@ public:
     bool WriteString(const std::string& section, const std::string& key,
                      const std::string& value) override;
     std::string LastError() const override { return m_lastError; }
+    std::string LastNote() const override { return m_lastNote; }
     const std::string& Path() const { return m_path; }
 
 private:
@@ -46,6 +51,7 @@ private:
 
     std::string m_path;
     std::string m_lastError;
+    std::string m_lastNote;
 };
 
 }  // namespace kalvor

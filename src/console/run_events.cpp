@@ -7,6 +7,15 @@
 
 namespace kalvor {
 
+const char* LinkTimerName(LinkTimer timer) {
+    switch (timer) {
+    case LinkTimer::Ack: return "ACK";
+    case LinkTimer::Frame: return "frame";
+    case LinkTimer::Response: return "response";
+    }
+    return "?";
+}
+
 const char* CycleEndName(CycleEnd how) {
     switch (how) {
     case CycleEnd::Answered: return "answered";

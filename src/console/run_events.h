@@ -73,6 +73,10 @@ enum class LinkEvent : uint8_t {
     NakReceived,  // the module answered the command with NAK
 };
 
+// The timers of the link whose running out is told.
+enum class LinkTimer : uint8_t { Ack, Frame, Response };
+const char* LinkTimerName(LinkTimer timer);  // "ACK", "frame", "response"
+
 // A reject notice (01 9C reason) and its reason byte as the reject marks read it.
 enum class RejectReason : uint8_t { Double, Length, Nearing, Other };
 RejectReason RejectReasonOf(uint8_t reasonByte);
@@ -111,6 +115,10 @@ public:
     // Link events and reject notices at any time; a recorder counts those inside a cycle.
     virtual void OnLinkEvent(const RunTime&, LinkEvent) {}
     virtual void OnRejectNotice(const RunTime&, RejectReason, uint8_t /*reasonByte*/) {}
+    // A timer of the link ran out, and the link gave an exchange up ("no ACK", "no answer", "bad
+    // frames", "cut off"), at any time; `state` is the link's then ("AwaitAck", "Idle", ...).
+    virtual void OnLinkTimeOut(const RunTime&, LinkTimer, const char* /*state*/) {}
+    virtual void OnLinkGaveUp(const RunTime&, const char* /*how*/, const char* /*state*/) {}
     // The port: opened (at start, by "OK" on "SETUP", or again by a reconnect), could not be
     // opened, or went away.
     virtual void OnPortOpened(const RunTime&, int /*port*/, const std::string& /*device*/) {}

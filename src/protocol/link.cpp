@@ -9,6 +9,16 @@ const uint8_t kAckByte[1] = {ACK};
 const uint8_t kNakByte[1] = {NAK};
 }  // namespace
 
+const char* LinkStateName(LinkState state) {
+    switch (state) {
+    case LinkState::Idle: return "Idle";
+    case LinkState::AwaitAck: return "AwaitAck";
+    case LinkState::InFrame: return "InFrame";
+    case LinkState::AwaitBcc: return "AwaitBcc";
+    }
+    return "?";
+}
+
 void Link::SendStored(unsigned ackWaitMs) {
     m_host.LinkWrite(frame.bytes, frame.length);
     state = LinkState::AwaitAck;
@@ -68,6 +78,7 @@ void Link::OnByte(uint8_t byte) {
         if (++ackReplyCount >= 4) {
             ackReplyCount = 0;
             busy = 0;
+            m_host.LinkGaveUp("no ACK", state);
             m_host.LinkFailed("no ACK");
             m_host.LinkErrorBox("Can't Receive Ack");
             state = LinkState::Idle;
@@ -102,6 +113,7 @@ void Link::OnByte(uint8_t byte) {
             // its time runs out, and wait for the next SOH.
             m_host.LinkKillTimer(TIMER_FRAME);
             CopyToRaw();
+            m_host.LinkGaveUp("cut off", state);
             state = LinkState::Idle;
             busy = 0;
             m_host.LinkFailed("cut off");
@@ -133,17 +145,20 @@ void Link::CheckFrame() {
     } else {
         nakCount = 0;
         busy = 0;
+        m_host.LinkGaveUp("bad frames", LinkState::AwaitBcc);  // the frame's BCC was the last byte
         m_host.LinkFailed("bad frames");
         m_host.LinkErrorBox("Error Receive Frame");
     }
 }
 
 void Link::OnTimer(int id) {
+    if (id == TIMER_ACK || id == TIMER_FRAME || id == TIMER_RESPONSE) m_host.LinkTimedOut(id, state);
     switch (id) {
     case TIMER_ACK:
         ++ackTimeoutCount;
         busy = 0;
         if (ackTimeoutCount > 3) {
+            m_host.LinkGaveUp("no ACK", state);
             state = LinkState::Idle;
             m_host.LinkFailed("no ACK");
             m_host.LinkErrorBox("TimeOut : Receive Ack");
@@ -153,6 +168,7 @@ void Link::OnTimer(int id) {
         }
         break;
     case TIMER_FRAME:
+        m_host.LinkGaveUp("cut off", state);
         CopyToRaw();
         m_host.LinkPostFrameRaw(rawLength);
         state = LinkState::Idle;
@@ -161,6 +177,7 @@ void Link::OnTimer(int id) {
         m_host.LinkFailed("cut off");
         break;
     case TIMER_RESPONSE:
+        m_host.LinkGaveUp("no answer", state);
         m_host.LinkFailed("no answer");
         m_host.LinkErrorBox("TimeOut : receive response");
         busy = 0;

@@ -47,7 +47,15 @@ public:
     // received in place of the ACK.
     enum class Note : uint8_t { Resent, NakSent, NakReceived };
     virtual void LinkNoted(Note) {}
+    // For the trace: a timer of the link ran out (TIMER_ACK, TIMER_FRAME, TIMER_RESPONSE), and
+    // the link gave an exchange up ("no ACK", "no answer", "bad frames", "cut off"), each with
+    // the link's state at that moment; told before anything else is done about it.
+    virtual void LinkTimedOut(int /*timer*/, LinkState /*state*/) {}
+    virtual void LinkGaveUp(const char* /*how*/, LinkState /*state*/) {}
 };
+
+// "Idle", "AwaitAck", "InFrame", "AwaitBcc".
+const char* LinkStateName(LinkState state);
 
 class Link {
 public:

@@ -35,6 +35,7 @@ std::string Number(double v, int decimals) {
 
 }  // namespace
 
+
 Figures Compute(const std::vector<CycleRecord>& cycles, size_t begin, size_t end, const Limits& limits) {
     Figures f;
     std::vector<double> times;

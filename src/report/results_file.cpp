@@ -276,12 +276,14 @@ std::string ReadRecords(std::istream& in, const std::string& name, bool jsonLine
         return {};
     };
 
+    bool quoted = false;  // CSV: inside a quoted field, where a line break is part of the field
     while (in) {
         in.read(buffer, sizeof buffer);
         const size_t got = static_cast<size_t>(in.gcount());
         size_t start = 0;
         for (size_t i = 0; i < got; ++i) {
-            if (buffer[i] != '\n') continue;
+            if (buffer[i] == '"' && !jsonLines) quoted = !quoted;
+            if (buffer[i] != '\n' || quoted) continue;
             if (!tooLong) line.append(buffer + start, i - start);
             if (!tooLong && line.size() > kMaxLineBytes) tooLong = true;
             if (std::string e = finish(false); !e.empty()) return e;

@@ -21,7 +21,15 @@ bool WindowSession::Prepare(std::string& error) {
     if (m_options.simulate >= 0 && !m_module.Start(m_options.simulate, error)) return false;
     m_outputs = std::make_unique<SessionOutputs>([this](const std::string& message) { ReportWriteFailure(message); });
     if (!m_outputs->Open(m_options, error)) return false;
-    if (m_options.trace && m_options.traceFile.empty()) m_lineTracer = std::make_unique<HeadlessHost>(std::cout);
+    if (m_options.trace && m_options.traceFile.empty()) {
+        std::cout.flush();
+        m_stdoutFile.Adopt(1, "standard output");
+        m_stdoutFile.SetFailureHandler([this](const std::string&, const std::string& why) {
+            m_outputs->Tally().FileFailed("standard output");
+            ReportWriteFailure("cannot write to standard output: " + why + "; the trace from here on is lost");
+        });
+        m_lineTracer = std::make_unique<HeadlessHost>(m_stdout);
+    }
 
     if (m_profile == nullptr) {
         m_iniProfile = std::make_unique<IniProfile>(IniProfile::DefaultPath());

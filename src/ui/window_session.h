@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "app/headless/app_options.h"
@@ -56,7 +57,11 @@ public:
 private:
     AppOptions m_options;
     SimulatedModule m_module;
-    std::unique_ptr<HeadlessHost> m_lineTracer;  // --trace: the short lines on standard output
+    // --trace: the short lines on standard output, written through one checked file.
+    OutputFile m_stdoutFile;
+    OutputFileBuf m_stdoutBuffer{m_stdoutFile};
+    std::ostream m_stdout{&m_stdoutBuffer};
+    std::unique_ptr<HeadlessHost> m_lineTracer;
     std::unique_ptr<SessionOutputs> m_outputs;   // --results, --trace FILE, Ctrl+T
     std::string m_tracePath;
     void ReportWriteFailure(const std::string& message);

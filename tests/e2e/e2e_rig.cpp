@@ -45,12 +45,20 @@ Outcome RunConsole(const zeda::SimOptions& module, const std::string& script, Ap
     sim.Stop();
     serving.join();
     ::close(master);
-    result.out = out.str();
+    result.rawOut = out.str();
+    result.out = Untimed(result.rawOut);
     result.err = err.str();
     result.counters = sim.Counters();
     result.state = sim.State();
     std::filesystem::remove_all(dir);
     return result;
+}
+
+std::string Untimed(const std::string& text) {
+    std::string out = text;
+    for (size_t p = 0; (p = out.find("BOX [", p)) != std::string::npos; p += 4)
+        if (const size_t end = out.find("] ", p); end != std::string::npos) out.erase(p + 4, end + 2 - (p + 4));
+    return out;
 }
 
 int CountLines(const std::string& text, const std::string& prefix) {

@@ -12,7 +12,8 @@ namespace kalvor::e2e {
 
 struct Outcome {
     int status = -1;
-    std::string out;  // what the headless host printed (prints, boxes, trace)
+    std::string out;  // what the headless host printed (prints, boxes, trace), boxes without their times
+    std::string rawOut;  // the same as printed
     std::string err;
     zeda::SimCounters counters;
     zeda::ModuleState state;
@@ -30,6 +31,9 @@ inline AppOptions With(bool AppOptions::*option) {
     o.*option = true;
     return o;
 }
+
+// `text` with the times of its box lines taken out: "BOX [1.234] Error: ..." as "BOX Error: ...".
+std::string Untimed(const std::string& text);
 
 // Lines of `text` that start with `prefix`.
 int CountLines(const std::string& text, const std::string& prefix);

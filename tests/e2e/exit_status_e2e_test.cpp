@@ -52,14 +52,14 @@ TEST(ExitStatus, EveryEndingHasItsStatusAndItsLine) {
          "port could not be opened once (exit 6)"},
         {"request refused", nullptr, "tab 1; check 1026; set 1030 1234; click 1020; quit", kExitBenchFailed,
          "1 request refused (exit 6)"},
-        {"results file full", [](auto&, AppOptions& o) { o.results = "/dev/full"; }, kRun3, kExitBenchFailed,
-         "results file not written (exit 6)"},
-        {"trace file full",
+        {"results file a device", [](auto&, AppOptions& o) { o.results = "/dev/full"; }, kRun3, kExitBadOptions,
+         "results file /dev/full: it is a device, not a regular file"},
+        {"trace file a device",
          [](auto&, AppOptions& o) {
              o.trace = true;
              o.traceFile = "/dev/full";
          },
-         kRun3, kExitBenchFailed, "trace file not written (exit 6)"},
+         kRun3, kExitBadOptions, "trace file /dev/full: it is a device, not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

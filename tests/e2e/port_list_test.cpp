@@ -111,8 +111,9 @@ TEST(PortListing, WhereEachComLeadsAndEveryDeviceWithItsState) {
                       .byId = {"/dev/serial/by-id/usb-Example_Serial_A1-if00-port0"}, .driver = "usbserial_generic",
                       .usbVendorId = "1234", .usbProductId = "5678", .vendor = "Example", .product = "Serial",
                       .serial = "A1"},
-                     {.node = "/dev/ttyS0", .kernelName = "ttyS0", .driver = "serial"}},
-                    2};
+                     {.node = "/dev/ttyS0", .kernelName = "ttyS0", .byId = {}, .driver = "serial", .usbVendorId = {},
+                      .usbProductId = {}, .vendor = {}, .product = {}, .serial = {}}},
+                    2, {}};
     const auto probe = [&](const std::string& path) {
         PortState s;
         if (path == pty.path) s.kind = PortState::Kind::Busy, s.detail = "zeda-sim (pid 7)";

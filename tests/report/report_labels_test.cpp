@@ -64,7 +64,9 @@ TEST(ReportLabels, RunLabelsNeverOverlapTextsStayInTheFrameModuleErrorsMarked) {
         const std::string svg = AnswerTimeChart(m, scales);
         const size_t at = svg.find("class=\"moderr\" d=\"M");
         EXPECT_EQ(at == std::string::npos, runs < 4);
-        if (at != std::string::npos) EXPECT_EQ(svg.find('z', at), svg.rfind('z'));
+        if (at != std::string::npos) {
+            EXPECT_EQ(svg.find('z', at), svg.rfind('z'));
+        }
         ModuleResults clean = m;
         for (CycleRecord& r : clean.cycles) r.ended = CycleEnd::Answered;
         EXPECT_EQ(AnswerTimeChart(clean, scales).find("moderr"), std::string::npos);

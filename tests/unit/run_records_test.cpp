@@ -88,7 +88,7 @@ TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid
     c.host.Deliver(Answer21("02", "00", 'A', "00"));
 
     const auto csv = Lines(rec.dir + "/r.csv");
-    ASSERT_EQ(csv.size(), 3u);
+    ASSERT_EQ(csv.size(), 4u);  // the error text keeps its line break, quoted
     EXPECT_EQ(csv[0],
               "run,cycle,command,upper_request,lower_request,dispensed,rejected,result_code,result_text,upper_empty,"
               "lower_empty,write_to_ack_ms,ack_to_answer_ms,ended,wall_time,write_to_answer_ms,resends,naks_sent,"
@@ -96,14 +96,14 @@ TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid
               "notices_length,notices_nearing,notices_other,module,port,device,adapter,model,station,planned");
     EXPECT_EQ(csv[1], "1,1,V,05,03,8,1,31,OK,0,0,150.000,450.000,answered,2026-12-07T00:00:00.000Z,600.000,1,1,1,5,3,1,0,"
                       "1,0,0,0,m1,/dev/serial/by-id/x,ttyUSB0,0403:6001 serial A1,ZEDA2000,st,500");
-    EXPECT_EQ(csv[2], "1,2,V,05,03,2,0,41,\"MOTOR STOP   CODE[41]\",0,0,50.000,250.000,module error,"
+    EXPECT_EQ(csv[2] + "\n" + csv[3], "1,2,V,05,03,2,0,41,\"MOTOR STOP \n CODE[41]\",0,0,50.000,250.000,module error,"
                       "2026-12-07T00:00:01.100Z,300.000,0,0,0,2,0,0,0,0,0,0,0,m1,/dev/serial/by-id/x,ttyUSB0,0403:6001 serial A1,"
                       "ZEDA2000,st,500");
     const auto json = Lines(rec.dir + "/r.jsonl");
     ASSERT_EQ(json.size(), 2u);
     EXPECT_EQ(json[1], R"({"run":1,"cycle":2,"command":"V","upper_request":"05","lower_request":"03","dispensed":2,)"
-                       R"("rejected":0,"result_code":"41","result_text":"MOTOR STOP \u000a CODE[41]","upper_empty":"0",)"
-                       R"("lower_empty":"0","write_to_ack_ms":50.000,"ack_to_answer_ms":250.000,"ended":"module error",)"
+                       R"("rejected":0,"result_code":"41","result_text":"MOTOR STOP \u000a CODE[41]","upper_empty":0,)"
+                       R"("lower_empty":0,"write_to_ack_ms":50.000,"ack_to_answer_ms":250.000,"ended":"module error",)"
                        R"("wall_time":"2026-12-07T00:00:01.100Z","write_to_answer_ms":300.000,"resends":0,"naks_sent":0,)"
                        R"("naks_received":0,"upper_dispensed":2,"lower_dispensed":0,"upper_rejected":0,)"
                        R"("lower_rejected":0,"notices_double":0,"notices_length":0,"notices_nearing":0,"notices_other":0,)"
@@ -116,8 +116,8 @@ TEST(RunRecords, EveryCycleIsRecordedWithWhatTheLinkRepeatedAndWhatTheModuleSaid
         << c.Message();
     EXPECT_EQ(rec.tally.Line(), "kalvor-tp: 2 cycles, 1 module error (41), 0 link give-ups (exit 3)");
     EXPECT_EQ(rec.progressText.str(),
-              "cycle 1/2, dispensed 8, rejected 1, errors 0, answer 600.0 ms (median 600.0 ms), elapsed 0:00, left 0:00\n"
-              "cycle 2/2, dispensed 10, rejected 1, errors 1, answer 300.0 ms (median 600.0 ms), elapsed 0:01\n");
+              "cycle 1/2, dispensed 8, rejected 1, errors 0, answer 600.0 ms (median 600.0 ms), elapsed 0:00, left 0:01\n"
+              "cycle 2/2, dispensed 10, rejected 1, errors 1, answer 300.0 ms (median 450.0 ms), elapsed 0:01\n");
     EXPECT_TRUE(rec.failures.empty());
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -32,13 +33,13 @@ namespace {
 // Why the port did not open, on standard error as the Message pane says it (with its holder).
 class OpenFailureEcho final : public RunObserver {
 public:
-    explicit OpenFailureEcho(std::ostream& err) : m_err(err) {}
+    explicit OpenFailureEcho(std::function<void(const std::string&)> tell) : m_tell(std::move(tell)) {}
     void OnPortOpenFailed(const RunTime&, int, const std::string&, const std::string& reason) override {
-        m_err << "kalvor-tp: " << reason << std::endl;
+        m_tell(reason);
     }
 
 private:
-    std::ostream& m_err;
+    std::function<void(const std::string&)> m_tell;
 };
 
 }  // namespace
@@ -92,7 +93,14 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
             return kExitBadOptions;
         }
     }
-    SessionOutputs outputs([&err](const std::string& message) { err << "kalvor-tp: " << message << std::endl; });
+    // Whatever goes to standard error stands on a line of its own, never after a progress line
+    // that is being redrawn.
+    std::unique_ptr<ProgressLine> progress;
+    auto tell = [&err, &progress](const std::string& line) {
+        if (progress) progress->EndLine();
+        err << "kalvor-tp: " << line << std::endl;
+    };
+    SessionOutputs outputs(tell);
     {
         std::string why;
         if (!outputs.Open(options, why)) {
@@ -101,12 +109,27 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
         }
     }
 
+    // Standard output (BOX lines, print, --trace without FILE) is written through one checked
+    // file: a full disk or a closed pipe is told once, the session goes on and exits 6.
+    OutputFile stdoutFile;
+    OutputFileBuf stdoutBuffer(stdoutFile);
+    std::ostream checkedOut(&stdoutBuffer);
+    if (&out == &std::cout) {
+        std::cout.flush();
+        stdoutFile.Adopt(STDOUT_FILENO, "standard output");
+        stdoutFile.SetFailureHandler([&tell, &outputs](const std::string&, const std::string& why) {
+            outputs.Tally().FileFailed("standard output");
+            tell("cannot write to standard output: " + why + "; what goes there from here on is lost");
+        });
+    }
+    std::ostream& sessionOut = &out == &std::cout ? checkedOut : out;
+
     IniProfile iniProfile(IniProfile::DefaultPath());
     const int startPort = ApplyCommandLinePorts(options);
     PinnedPortProfile pinnedProfile(iniProfile, startPort);
     Profile& profile = startPort > 0 ? static_cast<Profile&>(pinnedProfile) : iniProfile;
 
-    HeadlessHost host(out);
+    HeadlessHost host(sessionOut);
     host.SetPortWait(options.portWaitS);
     ConsoleOptions consoleOptions;
     consoleOptions.calibrationTabs = options.calibration;
@@ -121,12 +144,12 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
-    OpenFailureEcho openFailures(err);
+    OpenFailureEcho openFailures(tell);
     dlg->Events().Add(&openFailures);
-    if (!options.quiet) outputs.SetSummaryEcho([&err](const std::string& line) { err << "kalvor-tp: " << line << std::endl; });
+    host.SetActionNoter([&outputs](const std::string& line) { outputs.NoteAction(line); });
+    if (!options.quiet) outputs.SetSummaryEcho(tell);
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
-    std::unique_ptr<ProgressLine> progress;
     const bool terminal = &err == &std::cerr && ::isatty(STDERR_FILENO);
     if (!options.quiet && (options.progress || terminal)) {
         progress = std::make_unique<ProgressLine>(err, terminal && !options.progress);
@@ -139,7 +162,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     dlg->OnPaint();
     host.Pump();
 
-    ScriptRunner runner(*dlg, host, out, err);
+    ScriptRunner runner(*dlg, host, sessionOut, err);
     runner.SetName(scriptName);
     std::unique_ptr<ScriptInput> input;  // stopped after the host has shut down
     int scriptStatus = kExitOk;
@@ -169,7 +192,10 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (const int sig = host.Interrupted()) tally.Interrupted(sig);
     running = nullptr;
 
-    if (progress) dlg->Events().Remove(progress.get());
+    if (progress) {
+        progress->EndLine();
+        dlg->Events().Remove(progress.get());
+    }
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
     input.reset();
@@ -179,6 +205,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     outputs.Detach();
     dlg.reset();
     module.Stop();
+    sessionOut.flush();  // whatever is left, told before the closing line
     err << tally.Line() << std::endl;
     return tally.ExitStatus();
 }

@@ -44,7 +44,12 @@ LocalTime HeadlessHost::LocalNow() {
 }
 
 void HeadlessHost::MessageBox(const std::string& text, const std::string& caption, BoxIcon) {
-    m_out << "BOX " << caption << ": " << EscapeText(text) << std::endl;
+    // Stamped as the trace's lines on standard output: seconds since the start, to the millisecond.
+    const int64_t ms = NowMs() - m_startMs;
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "[%lld.%03lld]", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+    m_out << "BOX " << stamp << " " << caption << ": " << EscapeText(text) << std::endl;
 }
 
 void HeadlessHost::PostMessage(unsigned message, uintptr_t wParam) { m_posted.emplace_back(message, wParam); }

@@ -1,6 +1,6 @@
 // The headless host: runs the console with no display. One thread is the UI thread (the caller
-// of Run*); timers are real, boxes are printed as "BOX CAPTION: TEXT" and closed with OK at
-// once, and the channel's reader threads hand their chunks over through a queue.
+// of Run*); timers are real, boxes are printed as "BOX [SECONDS.mmm] CAPTION: TEXT" and closed
+// with OK at once, and the channel's reader threads hand their chunks over through a queue.
 #pragma once
 
 #include <atomic>
@@ -55,6 +55,11 @@ public:
     int Interrupted() const override { return m_interrupt.load(); }
     void SetPortWait(int seconds) { m_portWaitS = seconds; }
     int PortWaitS() const override { return m_portWaitS; }
+    // Script lines go to `noter` (the trace), if any.
+    void NoteAction(const std::string& line) override {
+        if (m_actionNoter) m_actionNoter(line);
+    }
+    void SetActionNoter(std::function<void(const std::string&)> noter) { m_actionNoter = std::move(noter); }
     // Stop serving hand-overs; waiting readers are released without running their work.
     void Shutdown();
 
@@ -85,6 +90,7 @@ private:
     bool m_ended = false;
     int m_portWaitS = -1;
     std::atomic<int> m_interrupt{0};
+    std::function<void(const std::string&)> m_actionNoter;
 };
 
 }  // namespace kalvor

@@ -171,6 +171,7 @@ bool ParseScriptLine(const std::string& text, ScriptLine& line, std::string& err
                            shape->operands.end();
     // A text operand may hold a '#'; elsewhere it starts a comment.
     const std::string body = takesText ? text : WithoutComment(text);
+    line.text = body.substr(0, body.find_last_not_of(" \t\r") + 1);
     for (OperandKind kind : shape->operands) {
         if (kind == OperandKind::Text) {
             // The text is everything after one separating blank.

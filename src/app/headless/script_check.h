@@ -46,6 +46,7 @@ struct ScriptLine {
     std::string action;              // empty for a blank or comment line
     std::vector<ScriptWord> words;   // the operands, in the order of the action's shape
     int64_t ms = -1;                 // the milliseconds given to `wait`, -1 when none
+    std::string text;                // the line as written, without its comment (for the trace)
 };
 
 // The longest wait a script may ask for, in milliseconds.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kalvor {
 
@@ -23,6 +24,8 @@ public:
     virtual int Interrupted() const { return 0; }
     // How long a lost port is waited for during a burn, in seconds (--port-wait); -1 or 0: not at all.
     virtual int PortWaitS() const { return -1; }
+    // A script line about to be carried out (comments stripped), for the trace.
+    virtual void NoteAction(const std::string& /*line*/) {}
 };
 
 }  // namespace kalvor

@@ -118,6 +118,7 @@ bool ScriptRunner::Resolve(int n, const ScriptWord& word, Control*& c) {
 bool ScriptRunner::Execute(const ScriptLine& line, bool& quit) {
     const int n = line.number;
     const std::string& command = line.action;
+    m_host.NoteAction(line.text);
     ControlTable& controls = m_dlg.Controls();
     auto usable = [&](Control* c) {
         if (!c->visible) return Fail(n, "control " + std::to_string(c->id) + " is hidden");

@@ -1,7 +1,9 @@
 #include "app/headless/session_outputs.h"
 
 #include "app/headless/module_identity.h"
+#include "app/headless/session_files.h"
 #include "console/console_dlg.h"
+#include "console/profile.h"
 
 namespace kalvor {
 
@@ -25,20 +27,42 @@ SessionOutputs::~SessionOutputs() { Detach(); }
 
 bool SessionOutputs::Open(const AppOptions& options, std::string& error) {
     m_module = options.module;
+    // Everything is checked before anything is emptied: the names, then each file opened as it
+    // is, then the files as opened (one file by two names the first look missed).
+    const std::string profilePath = IniProfile::DefaultPath();
+    error = SameFileProblem(SessionFiles(options, profilePath));
+    if (error.empty()) error = ProfileProblem(profilePath);
+    if (!error.empty()) return false;
+    std::string reason;
     if (!options.results.empty()) {
         m_recorder = std::make_unique<BurnInRecorder>();
         m_recorder->SetFailureHandler([this](const std::string& message) {
             m_tally.FileFailed("results file");
             if (m_report) m_report(message);
         });
-        std::string reason;
-        if (!m_recorder->Open(options.results, reason)) {
+        if (!m_recorder->Prepare(options.results, options.append, reason)) {
             error = "cannot write the results file " + options.results + ": " + reason;
             m_recorder.reset();
             return false;
         }
     }
-    if (options.trace && !options.traceFile.empty()) return StartTrace(options.traceFile, false, error);
+    const bool traceFile = options.trace && !options.traceFile.empty();
+    if (traceFile && !m_traceFile.Prepare(options.traceFile, options.append, reason))
+        error = "cannot write the trace file " + options.traceFile + ": " + reason;
+    else if (traceFile && m_recorder && options.results != "/dev/null" &&
+             m_recorder->File().SameFileAs(m_traceFile.Device(), m_traceFile.Inode()))
+        error = "the results file and the trace file are the same file (" + options.traceFile + ")";
+    if (error.empty() && m_recorder && !m_recorder->Begin(reason))
+        error = "cannot write the results file " + options.results + ": " + reason;
+    if (error.empty() && traceFile && !m_traceFile.Begin(reason))
+        error = "cannot write the trace file " + options.traceFile + ": " + reason;
+    if (!error.empty()) {
+        if (m_recorder) m_recorder->File().Abandon();
+        m_recorder.reset();
+        m_traceFile.Abandon();
+        return false;
+    }
+    if (traceFile) BeginTrace();
     return true;
 }
 
@@ -74,6 +98,17 @@ bool SessionOutputs::StartTrace(const std::string& path, bool append, std::strin
         error = "cannot write the trace file " + path + ": " + reason;
         return false;
     }
+    if (m_recorder && path != "/dev/null" &&
+        m_recorder->File().SameFileAs(m_traceFile.Device(), m_traceFile.Inode())) {
+        m_traceFile.Close();
+        error = "cannot write the trace file " + path + ": it is the results file";
+        return false;
+    }
+    BeginTrace();
+    return true;
+}
+
+void SessionOutputs::BeginTrace() {
     m_traceFile.SetFailureHandler([this](const std::string& file, const std::string& why) {
         m_tally.FileFailed("trace file");
         if (m_report) m_report("cannot write the trace file " + file + ": " + why + "; the trace from here on is lost");
@@ -82,7 +117,6 @@ bool SessionOutputs::StartTrace(const std::string& path, bool append, std::strin
     m_trace->Header(WallClockNowUs(), "");
     m_portNotePending = m_dlg && m_dlg->PortOpen();
     ApplyTrace();
-    return true;
 }
 
 void SessionOutputs::StopTrace() {
@@ -123,15 +157,42 @@ std::string SessionOutputs::PortLine() const {
            ", 8 data bits, 1 stop bit, model " + (m_dlg->Model() == 1 ? "ZEDA2000" : "ZEDA1000");
 }
 
-void SessionOutputs::OnPortOpened(const RunTime&, int, const std::string& device) {
+void SessionOutputs::OnPortOpened(const RunTime&, int port, const std::string& device) {
     m_identity = IdentifyModule(m_module, device);
     if (m_recorder) m_recorder->SetIdentity(m_identity);
     m_portNotePending = true;
+    if (m_trace) m_trace->Event("PORT", "COM" + std::to_string(port) + " " + device + (m_portLost ? " opened again" : " opened"));
+    m_portLost = false;
 }
 
 void SessionOutputs::OnBurnPlanned(unsigned planned) {
     // The recorder hears of the plan itself (it is a listener of its own).
     if (m_trace) m_trace->Note(planned ? "burn: " + std::to_string(planned) + " cycles planned" : "burn ended");
+}
+void SessionOutputs::OnPortOpenFailed(const RunTime&, int port, const std::string& device, const std::string& reason) {
+    if (m_trace) m_trace->Event("PORT", "COM" + std::to_string(port) + " " + device + " not opened: " + reason);
+}
+
+void SessionOutputs::OnPortLost(const RunTime&, int port, const std::string& device) {
+    m_portLost = true;
+    if (m_trace) m_trace->Event("PORT", "COM" + std::to_string(port) + " " + device + " lost");
+}
+
+void SessionOutputs::OnBox(const RunTime&, const std::string& text, const std::string& caption, BoxKind) {
+    if (m_trace) m_trace->Event("BOX", caption + ": " + text);
+}
+
+void SessionOutputs::OnLinkTimeOut(const RunTime&, LinkTimer timer, const char* state) {
+    if (m_trace) m_trace->Event("LINK", std::string("time-out: ") + LinkTimerName(timer) + " timer in " + state);
+}
+
+void SessionOutputs::OnLinkGaveUp(const RunTime&, const char* how, const char* state) {
+    if (m_trace) m_trace->Event("LINK", std::string("gave up: ") + how + " in " + state);
+}
+
+void SessionOutputs::NoteAction(const std::string& line) {
+    // A script line can be of any length: the trace keeps its first 200 characters.
+    if (m_trace) m_trace->Event("SCRIPT", line.size() > 200 ? line.substr(0, 200) + "..." : line);
 }
 
 }  // namespace kalvor

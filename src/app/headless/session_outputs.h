@@ -26,8 +26,10 @@ public:
     explicit SessionOutputs(std::function<void(const std::string& message)> reporter);
     ~SessionOutputs() override;
 
-    // Opens the results file and the trace file the options name. False, with the complaint, when
-    // one cannot be opened (a bad option).
+    // Opens the results file and the trace file the options name, appending under --append. False,
+    // with the complaint, when one cannot be opened, two files of the session (results, trace,
+    // script, profile) are one, or the profile cannot be used (a bad option); every file is then
+    // left as it was.
     bool Open(const AppOptions& options, std::string& error);
     // Listens to the dialog: recorder, exit accounting, trace; the run summaries go to its
     // Message pane. Before OnInitDialog, so the port's opening is seen.
@@ -43,11 +45,20 @@ public:
 
     SessionTally& Tally() { return m_tally; }
 
+    // A script action, for the trace.
+    void NoteAction(const std::string& line);
+
     void OnPortOpened(const RunTime& t, int port, const std::string& device) override;
     // A burn's plan, noted in the trace.
     void OnBurnPlanned(unsigned planned) override;
+    void OnPortOpenFailed(const RunTime& t, int port, const std::string& device, const std::string& reason) override;
+    void OnPortLost(const RunTime& t, int port, const std::string& device) override;
+    void OnBox(const RunTime& t, const std::string& text, const std::string& caption, BoxKind kind) override;
+    void OnLinkTimeOut(const RunTime& t, LinkTimer timer, const char* state) override;
+    void OnLinkGaveUp(const RunTime& t, const char* how, const char* state) override;
 
 private:
+    void BeginTrace();
     void ApplyTrace();
     std::string PortLine() const;
     std::string IdentityLine() const;
@@ -62,6 +73,7 @@ private:
     std::string m_module;           // --module NAME
     RecordIdentity m_identity;      // of the port opened last
     bool m_portNotePending = false;
+    bool m_portLost = false;  // the next opening is an opening again
     bool m_traceSet = false;  // the channel's trace callback is ours
 };
 

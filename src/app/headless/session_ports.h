@@ -29,6 +29,7 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) override;
     // The port key is kept here, so a call about it never reports the real profile's error.
     std::string LastError() const override { return m_ownKey ? std::string() : m_real.LastError(); }
+    std::string LastNote() const override { return m_ownKey ? std::string() : m_real.LastNote(); }
 
 private:
     Profile& m_real;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/headless/app_options.h"
+#include "app/headless/script_runner.h"
 #include "burnin/burn_in_recorder.h"
 #include "console/run_events.h"
 #include "protocol/frame.h"
@@ -138,14 +139,22 @@ std::string TraceFile::DescribeRx(const uint8_t* d, size_t n) {
     return out;
 }
 
-void TraceFile::Line(bool tx, const uint8_t* data, size_t length) {
+std::string TraceFile::Stamp(const char* tag) {
     const int64_t now = NowUs();
-    char head[64];
+    char head[96];
     std::snprintf(head, sizeof head, "%lld.%03lld +%lld.%03lld %s", static_cast<long long>((now - m_startUs) / 1000),
                   static_cast<long long>((now - m_startUs) % 1000), static_cast<long long>((now - m_lastUs) / 1000),
-                  static_cast<long long>((now - m_lastUs) % 1000), tx ? "TX" : "RX");
+                  static_cast<long long>((now - m_lastUs) % 1000), tag);
     m_lastUs = now;
-    std::string line = head;
+    return head;
+}
+
+void TraceFile::Event(const char* tag, const std::string& text) {
+    m_out.Write(Stamp(tag) + " " + EscapeText(text) + "\n");
+}
+
+void TraceFile::Line(bool tx, const uint8_t* data, size_t length) {
+    std::string line = Stamp(tx ? "TX" : "RX");
     char hex[4];
     for (size_t i = 0; i < length; ++i) {
         std::snprintf(hex, sizeof hex, " %02X", data[i]);

@@ -1,6 +1,7 @@
 // The protocol trace for burn-in and diagnosis: one line per write and per received chunk, with
 // milliseconds since the start and since the previous line, the direction, the bytes in
-// hexadecimal and, for complete frames, a short decoding. Flushed line by line.
+// hexadecimal and, for complete frames, a short decoding; between them, timed lines for the link's
+// time-outs and give-ups, the boxes, the port and the script's actions. Flushed line by line.
 //
 //   12.345 +0.321 TX 04 50 02 46 03 13 | command F STATUS, BCC good
 //   14.002 +1.657 RX 06 01 50 02 46 30 00 41 02 03 15 | ACK; answer F STATUS 10 bytes, BCC good
@@ -27,9 +28,15 @@ public:
     void Header(int64_t wallUs, const std::string& portLine);
     // A line of its own ("# ..."), e.g. when the port is opened again.
     void Note(const std::string& text);
+    // A timed line of what happened beside the bytes, stamped as they are:
+    //   2004.113 +2001.020 LINK time-out: ACK timer in AwaitAck
+    //   8010.447 +0.051 BOX Error: TimeOut : Receive Ack
+    // `tag` is LINK, BOX, PORT or SCRIPT; CR, LF and backslash in `text` are written escaped.
+    void Event(const char* tag, const std::string& text);
     void Line(bool tx, const uint8_t* data, size_t length);
 
 private:
+    std::string Stamp(const char* tag);
     std::string DescribeTx(const uint8_t* data, size_t length) const;
     std::string DescribeRx(const uint8_t* data, size_t length);
 
