@@ -206,6 +206,13 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
             if (v.size() > 6 || v.find_first_not_of("0123456789") != std::string::npos)
                 return "--port-wait takes seconds from 0 to 999999, not '" + v + "'";
             o.portWaitS = std::stoi(v);
+        } else if (IsOption(a, "--events-fd")) {
+            // The bench's supervisor hands each session a descriptor for its run events.
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--events-fd", v, bad)) return bad;
+            if (v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 3)
+                return "--events-fd takes a descriptor number from 3 to 9999, not '" + v + "'";
+            o.eventsFd = std::stoi(v);
         } else if (a == "--append") {
             o.append = true;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/headless/event_pipe.h"
 #include "app/headless/headless_host.h"
 #include "app/headless/port_watcher.h"
 #include "app/headless/script_runner.h"
@@ -74,6 +75,12 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     if (options.trace && options.traceFile.empty())
         dlg->Comm().SetTrace([&host](bool tx, const uint8_t* data, size_t length) { host.TraceLine(tx, data, length); });
     outputs.Attach(*dlg);
+    // The bench's supervisor listens on --events-fd; before OnInitDialog, so the port's opening is told.
+    std::unique_ptr<EventPipe> events;
+    if (options.eventsFd >= 0) {
+        events = std::make_unique<EventPipe>(options.eventsFd);
+        dlg->Events().Add(events.get());
+    }
     if (!options.quiet) outputs.SetSummaryEcho([&err](const std::string& line) { err << "kalvor-tp: " << line << std::endl; });
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
@@ -106,6 +113,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     running = nullptr;
 
     if (progress) dlg->Events().Remove(progress.get());
+    if (events) dlg->Events().Remove(events.get());
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
     reconnect.Stop();  // after the host: a hand-over under way has been released
