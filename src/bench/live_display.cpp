@@ -59,7 +59,7 @@ std::vector<std::string> LiveDisplay::Lines(const std::vector<ModuleStatus>& st,
     const size_t shown = st.size() + 1 <= maxLines ? st.size() : (maxLines >= 3 ? maxLines - 2 : 0);
     for (size_t i = 0; i < shown; ++i) {
         const ModuleStatus& s = st[i];
-        const bool started = s.state != ModuleState::Waiting || s.cycles > 0;
+        const bool started = s.cycles > 0 || s.planned > 0;
         lines.push_back(row(m_modules[i].name, StateName(s.state),
                             started ? std::to_string(s.cycles) + " of " + std::to_string(s.planned) : "-",
                             std::to_string(s.dispensed), std::to_string(s.rejected), std::to_string(s.moduleErrors),
@@ -87,7 +87,6 @@ void LiveDisplay::Erase() {
 void LiveDisplay::Update(const std::vector<ModuleStatus>& statuses, int64_t nowMs, bool force) {
     if (!m_table) return;
     m_last = statuses;
-    m_pending = true;
     if (!force && m_lastDrawMs >= 0 && nowMs - m_lastDrawMs < kRedrawMs) return;
     winsize ws{};
     size_t width = 80, rows = 24;
@@ -103,7 +102,15 @@ void LiveDisplay::Update(const std::vector<ModuleStatus>& statuses, int64_t nowM
     WriteAll(STDOUT_FILENO, text);
     m_drawn = lines.size();
     m_lastDrawMs = nowMs;
-    m_pending = false;
+}
+
+void LiveDisplay::Finish(const std::vector<ModuleStatus>& statuses, int64_t nowMs) {
+    if (!m_table) return;
+    Update(statuses, nowMs, true);
+    // The last table stays; what follows is printed below it.
+    m_drawn = 0;
+    m_table = false;
+    m_mode = Display::Quiet;
 }
 
 void LiveDisplay::Plain(const std::string& name, const std::string& text) {

@@ -23,6 +23,8 @@ public:
     bool Table() const { return m_table; }
     // The statuses changed; the table is redrawn when the last drawing is 500 ms old (`force`: now).
     void Update(const std::vector<ModuleStatus>& statuses, int64_t nowMs, bool force = false);
+    // The bench has ended: the table is drawn a last time and left standing.
+    void Finish(const std::vector<ModuleStatus>& statuses, int64_t nowMs);
     // A module-tagged plain line (state changes): not shown with the table or --quiet.
     void Plain(const std::string& name, const std::string& text);
     // A line of --progress.
@@ -41,7 +43,6 @@ private:
     bool m_table = false;
     size_t m_drawn = 0;         // lines of the table standing on the terminal
     int64_t m_lastDrawMs = -1;
-    bool m_pending = false;     // a change not drawn yet
     std::vector<ModuleStatus> m_last;
 };
 

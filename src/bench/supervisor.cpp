@@ -176,8 +176,9 @@ void Supervisor::ReadChild(Module& m, int fd) {
         }
         if (line.rfind("kalvor-tp: ", 0) == 0) line.erase(0, 11);
         if (line.empty()) continue;
-        Log(m.spec.name, line);
-        if (line.find(" (exit ") != std::string::npos) m.closing = line;  // the session's closing line
+        // The session's closing line is logged once it has ended, with the status the bench gives it.
+        if (line.find(" (exit ") != std::string::npos) m.closing = line;
+        else Log(m.spec.name, line);
     }
 }
 
@@ -204,7 +205,7 @@ void Supervisor::Finish(Module& m) {
     m.closing = closing + " (exit " + std::to_string(status) + ")";
     m.exitStatus = status;
     m.status.state = status == kExitOk ? ModuleState::Done : ModuleState::Failed;
-    Log(m.spec.name, "ended: " + m.closing);
+    Log(m.spec.name, m.closing);
     m_display.Plain(m.spec.name, std::string(StateName(m.status.state)) + ": " + m.closing);
     m.child.reset();
 }
@@ -330,7 +331,7 @@ int Supervisor::Run() {
         for (size_t i = 0; ready > 0 && i < fds.size(); ++i)
             if (fds[i].revents != 0 && owners[i]->child) ReadChild(*owners[i], fds[i].fd);
     }
-    m_display.Update(Statuses(), NowMs(), true);
+    m_display.Finish(Statuses(), NowMs());
 
     WriteReport();
     std::vector<int> statuses;
