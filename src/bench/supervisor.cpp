@@ -298,15 +298,15 @@ int Supervisor::Run() {
                 waiting = true;
                 continue;
             }
-            running = true;
             if (m.child->Reap()) {
                 // Whatever it wrote before it ended is read before its status is taken.
                 ReadChild(m, m.child->ErrFd());
                 ReadChild(m, m.child->EventsFd());
                 Finish(m);
-            } else if (m.child->PipesClosed()) {
-                reaping = true;  // its pipes are closed: it is ending
+                continue;
             }
+            running = true;
+            reaping = reaping || m.child->PipesClosed();  // its pipes are closed: it is ending
         }
         m_display.Update(Statuses(), now);
         if (!waiting && !running) break;
