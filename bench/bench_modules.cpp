@@ -1,7 +1,8 @@
 // The bench (kalvor-tp --bench) against many simulated modules, beside one module alone.
 //
 //   bench_modules scale N [CYCLES]     N simulated modules (zeda-sim --time-scale 0.2): first one
-//                                      console alone (kalvor-tp --headless), then the bench of N;
+//                                      console alone (kalvor-tp --headless), then N consoles started
+//                                      by hand beside each other, then the bench of N;
 //                                      wall time and console-side CPU per module-cycle of both and
 //                                      their ratios, peak resident memory per module, give-ups
 //   bench_modules busy N SECONDS       N modules for SECONDS while two `yes` keep both cores busy:
@@ -230,6 +231,23 @@ int Scale(int n, unsigned cycles) {
                        " --results " + dir + "/lone/m0.csv --trace=" + dir + "/lone/m0.trace --quiet 2>/dev/null");
         loneRecords = AllRecords(dir + "/lone", 1, loneLate);
     }
+    // The same N consoles started by hand beside each other (as a shell loop with `&` would),
+    // without a supervisor: what the bench may cost is the difference to this.
+    Run byHand;
+    Records byHandRecords;
+    Lateness byHandLate;
+    {
+        Sims sims(dir, n, sim);
+        std::filesystem::create_directory(dir + "/hand");
+        std::string loop;
+        for (int i = 0; i < n; ++i) {
+            const std::string m = "m" + std::to_string(i);
+            loop += kBin + "/kalvor-tp --headless --script " + script + " --port " + dir + "/" + m + " --module " + m +
+                    " --results " + dir + "/hand/" + m + ".csv --trace=" + dir + "/hand/" + m + ".trace --quiet 2>/dev/null & ";
+        }
+        byHand = Measure("sh -c '" + loop + "wait'");
+        byHandRecords = AllRecords(dir + "/hand", n, byHandLate);
+    }
     Run bench;
     Records benchRecords;
     Lateness benchLate;
@@ -250,8 +268,14 @@ int Scale(int n, unsigned cycles) {
                 "(%.0f kB per module), exit %d\n",
                 bench.wallS, benchRecords.cycles, benchRecords.giveUps, bench.cpuS, benchCpuPerCycle * 1e3,
                 bench.peakRssKb, static_cast<double>(bench.peakRssKb) / n, bench.status);
-    std::printf("ratios: wall %.3f x (goal <= 1.05), CPU per module-cycle %.3f x (goal <= 1.5)\n", bench.wallS / lone.wallS,
-                benchCpuPerCycle / loneCpuPerCycle);
+    const double byHandCpuPerCycle = byHand.cpuS / std::max(1u, byHandRecords.cycles);
+    std::printf("by hand: wall %.2f s, cycles %u, give-ups %u, CPU %.3f s = %.2f ms per module-cycle, peak memory %ld kB "
+                "(%.0f kB per module)\n",
+                byHand.wallS, byHandRecords.cycles, byHandRecords.giveUps, byHand.cpuS, byHandCpuPerCycle * 1e3,
+                byHand.peakRssKb, static_cast<double>(byHand.peakRssKb) / n);
+    std::printf("ratios: wall %.3f x (goal <= 1.05), CPU per module-cycle %.3f x (goal <= 1.5); by hand %.3f x and %.3f x\n",
+                bench.wallS / lone.wallS, benchCpuPerCycle / loneCpuPerCycle, byHand.wallS / lone.wallS,
+                byHandCpuPerCycle / loneCpuPerCycle);
     std::printf("lateness: console turnaround max %.1f ms alone, %.1f ms on the bench; command to ACK max %.1f ms alone, "
                 "%.1f ms on the bench\n",
                 loneLate.turnaroundMaxMs, benchLate.turnaroundMaxMs, loneLate.ackMaxMs, benchLate.ackMaxMs);
