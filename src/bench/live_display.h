@@ -21,6 +21,8 @@ public:
     ~LiveDisplay();
 
     bool Table() const { return m_table; }
+    // Whether a redraw is due (the table is shown and its last drawing is 500 ms old).
+    bool Due(int64_t nowMs) const { return m_table && (m_lastDrawMs < 0 || nowMs - m_lastDrawMs >= 500); }
     // The statuses changed; the table is redrawn when the last drawing is 500 ms old (`force`: now).
     void Update(const std::vector<ModuleStatus>& statuses, int64_t nowMs, bool force = false);
     // The bench has ended: the table is drawn a last time and left standing.

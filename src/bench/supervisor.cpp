@@ -275,6 +275,7 @@ int Supervisor::Run() {
 
     std::vector<pollfd> fds;
     std::vector<Module*> owners;
+    int64_t lastSweepMs = start;
     for (;;) {
         const int64_t now = NowMs();
         // Signals: each one caught is passed on once to every session's group.
@@ -290,6 +291,8 @@ int Supervisor::Run() {
             }
         }
         bool waiting = false, reaping = false, running = false;
+        const bool sweep = now - lastSweepMs >= 1000;
+        if (sweep) lastSweepMs = now;
         for (Module& m : m_modules) {
             if (m.finished()) continue;
             if (!m.child) StartOrWait(m, now);
@@ -298,7 +301,9 @@ int Supervisor::Run() {
                 waiting = true;
                 continue;
             }
-            if (m.child->Reap()) {
+            // A session that ends closes its pipes; the others are asked once a second (one that
+            // lost its pipes some other way is still found).
+            if ((m.child->PipesClosed() || sweep) && m.child->Reap()) {
                 // Whatever it wrote before it ended is read before its status is taken.
                 ReadChild(m, m.child->ErrFd());
                 ReadChild(m, m.child->EventsFd());
@@ -308,7 +313,7 @@ int Supervisor::Run() {
             running = true;
             reaping = reaping || m.child->PipesClosed();  // its pipes are closed: it is ending
         }
-        m_display.Update(Statuses(), now);
+        if (m_display.Due(now)) m_display.Update(Statuses(), now);
         if (!waiting && !running) break;
 
         fds.clear();
