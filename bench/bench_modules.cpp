@@ -140,17 +140,22 @@ struct Sims {
 
 struct Records {
     unsigned cycles = 0, giveUps = 0, interrupted = 0;
+    std::string kinds;  // "m3 cycle 12 bad frames; ..."
 };
 
-Records ReadRecords(const std::string& csv) {
+Records ReadRecords(const std::string& csv, const std::string& name) {
     Records r;
     std::ifstream in(csv);
     std::string line;
     std::getline(in, line);
     while (std::getline(in, line)) {
         if (line.find(",no ACK,") != std::string::npos || line.find(",no answer,") != std::string::npos ||
-            line.find(",bad frames,") != std::string::npos)
+            line.find(",bad frames,") != std::string::npos) {
             ++r.giveUps;
+            for (const char* k : {"no ACK", "no answer", "bad frames"})
+                if (line.find("," + std::string(k) + ",") != std::string::npos)
+                    r.kinds += name + " record " + std::to_string(r.cycles + 1) + " " + k + "; ";
+        }
         else if (line.find(",interrupted,") != std::string::npos)
             ++r.interrupted;
         ++r.cycles;
@@ -206,7 +211,8 @@ std::string BenchFile(const std::string& dir, int n) {
 Records AllRecords(const std::string& out, int n, Lateness& late) {
     Records all;
     for (int i = 0; i < n; ++i) {
-        const Records r = ReadRecords(out + "/m" + std::to_string(i) + ".csv");
+        const Records r = ReadRecords(out + "/m" + std::to_string(i) + ".csv", "m" + std::to_string(i));
+        all.kinds += r.kinds;
         all.cycles += r.cycles;
         all.giveUps += r.giveUps;
         all.interrupted += r.interrupted;
@@ -279,7 +285,12 @@ int Scale(int n, unsigned cycles) {
     std::printf("lateness: console turnaround max %.1f ms alone, %.1f ms on the bench; command to ACK max %.1f ms alone, "
                 "%.1f ms on the bench\n",
                 loneLate.turnaroundMaxMs, benchLate.turnaroundMaxMs, loneLate.ackMaxMs, benchLate.ackMaxMs);
-    std::filesystem::remove_all(dir);
+    if (!benchRecords.kinds.empty() || !byHandRecords.kinds.empty()) {
+        std::printf("give-ups on the bench: %s\ngive-ups by hand: %s\nkept in %s\n", benchRecords.kinds.c_str(),
+                    byHandRecords.kinds.c_str(), dir.c_str());
+    } else {
+        std::filesystem::remove_all(dir);
+    }
     return benchRecords.giveUps == 0 && benchRecords.cycles == static_cast<unsigned>(n) * cycles ? 0 : 1;
 }
 
@@ -292,7 +303,7 @@ int Busy(int n, int seconds) {
     Records records;
     Lateness late;
     {
-        Sims sims(dir, n, "--time-scale 0.2");
+        Sims sims(dir, n, "--time-scale 0.2 --verbose");
         bench = Measure(kBin + "/kalvor-tp --bench " + BenchFile(dir, n) + " --script " + script + " --out " + dir +
                         "/bench --quiet 2>" + dir + "/bench.err");
         records = AllRecords(dir + "/bench", n, late);
@@ -305,7 +316,10 @@ int Busy(int n, int seconds) {
     std::printf("lateness: console turnaround (answer read to ACK written) max %.1f ms, %u over 100 ms; "
                 "command written to ACK read max %.1f ms\n",
                 late.turnaroundMaxMs, late.lateTurnarounds, late.ackMaxMs);
-    std::filesystem::remove_all(dir);
+    // With give-ups the folder stays, for their traces beside the simulators' own logs.
+    if (records.giveUps > 0) std::printf("give-ups: %sthe traces are in %s/bench, the simulators' logs in %s/m*.sim\n",
+                                         records.kinds.c_str(), dir.c_str(), dir.c_str());
+    else std::filesystem::remove_all(dir);
     return records.giveUps == 0 ? 0 : 1;
 }
 
