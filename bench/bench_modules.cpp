@@ -16,9 +16,8 @@
 // Lateness: from each module's trace (the console's monotonic time stamps of its reads and
 // writes), the console's own turnaround is the time from the answer's last byte read to the ACK
 // written; the line's side is the time from a command written to its ACK read (the simulator
-// answers at once, so all of it is the simulator's scheduling and the pseudo-terminal). A give-up
-// is the console's when its turnaround was late (over 100 ms, a tenth of what the simulator waits),
-// and the simulator's when the answer bytes had not been read in time.
+// acknowledges at once, so all of it is the simulator's scheduling and the pseudo-terminal). Each
+// give-up of the busy run is put on one side by WhoseGiveUp below, against the simulator's log.
 //
 // Run it from the build folder holding kalvor-tp and zeda-sim (or set KALVOR_BIN_DIR at build).
 #include <signal.h>
@@ -194,6 +193,59 @@ void ReadLateness(const std::string& trace, Lateness& l) {
     }
 }
 
+// Whose a give-up was, from the module's trace (the console's clock, ms since its start) and the
+// simulator's --verbose log (seconds since its start). A give-up ends the run, so it is the last
+// exchange of both. The clocks are put side by side by the commands: the k-th command written in
+// the trace is the k-th command read in the log, and the smallest difference is the offset (the
+// fastest delivery, next to nothing). The answer's last piece written by the simulator is then
+// compared with the console's last read: written more than the console's frame wait (150 ms)
+// after it, the simulator was late; written before the console gave up, the console was.
+std::string WhoseGiveUp(const std::string& trace, const std::string& simLog) {
+    std::vector<double> tx, rx;
+    std::vector<std::pair<double, double>> answers;
+    // The console's last read of the cut answer: a piece of a frame after which nothing came for
+    // the frame wait (150 ms). Bytes that came after that are not counted.
+    double lastRead = -1, pieceAt = -1;
+    std::ifstream t(trace);
+    for (std::string line; std::getline(t, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const double ms = std::atof(line.c_str());
+        if (line.find(" TX 04 50 ") != std::string::npos) tx.push_back(ms);
+        if (line.find(" RX ") == std::string::npos) continue;
+        if (pieceAt >= 0 && ms - pieceAt >= 150) lastRead = pieceAt;
+        pieceAt = line.find("frame continues") != std::string::npos ? ms : -1;
+    }
+    if (pieceAt >= 0) lastRead = pieceAt;
+    std::ifstream l(simLog);
+    for (std::string line; std::getline(l, line);) {
+        if (line.empty() || line[0] != '[') continue;
+        const double ms = std::atof(line.c_str() + 1) * 1000.0;
+        if (line.find("] rx 04 50 ") != std::string::npos) rx.push_back(ms);
+        // Each answer's start and the end of its last piece.
+        if (line.find("] tx answer") != std::string::npos) answers.push_back({ms, -1});
+        if (line.find("] tx done: ") != std::string::npos && !answers.empty() && answers.back().second < 0)
+            answers.back().second = ms;
+    }
+    if (tx.empty() || rx.empty() || answers.empty()) return "not told (no exchange in the logs)";
+    if (lastRead < 0) return "not told (not a cut answer: no piece of a frame left unfinished for 150 ms)";
+    double offset = 1e18;
+    for (size_t k = 0; k < std::min(tx.size(), rx.size()); ++k) offset = std::min(offset, rx[k] - tx[k]);
+    // The answer that was cut: the last one the simulator began before the console's last read.
+    double lastPiece = -1;  // on the console's clock
+    for (const auto& [start, end] : answers)
+        if (start - offset <= lastRead && end >= 0) lastPiece = end - offset;
+    if (lastPiece < 0) return "not told (no answer of the simulator's before the cut)";
+    char text[200];
+    if (lastPiece > lastRead + 150)
+        std::snprintf(text, sizeof text, "the simulator's: its last piece went out %.0f ms after the console's last read",
+                      lastPiece - lastRead);
+    else
+        std::snprintf(text, sizeof text, "the console's: the simulator's last piece went out %.0f ms before its last read",
+                      lastRead - lastPiece);
+    return std::string(text) + (tx.size() == rx.size() ? "" : " (commands unpaired: " + std::to_string(tx.size()) + " written, " +
+                                                              std::to_string(rx.size()) + " read)");
+}
+
 std::string Script(const std::string& dir, unsigned cycles, long waitMs) {
     const std::string path = dir + "/script.txt";
     std::ofstream(path) << "tab 1\ncheck UPPER\nset \"Upper Request Count\" 2\nset \"Repeat Count\" " << cycles
@@ -316,6 +368,11 @@ int Busy(int n, int seconds) {
     std::printf("lateness: console turnaround (answer read to ACK written) max %.1f ms, %u over 100 ms; "
                 "command written to ACK read max %.1f ms\n",
                 late.turnaroundMaxMs, late.lateTurnarounds, late.ackMaxMs);
+    for (int i = 0; i < n; ++i) {
+        const std::string m = "m" + std::to_string(i);
+        if (ReadRecords(dir + "/bench/" + m + ".csv", m).giveUps > 0)
+            std::printf("give-up of %s: %s\n", m.c_str(), WhoseGiveUp(dir + "/bench/" + m + ".trace", dir + "/" + m + ".sim").c_str());
+    }
     // With give-ups the folder stays, for their traces beside the simulators' own logs.
     if (records.giveUps > 0) std::printf("give-ups: %sthe traces are in %s/bench, the simulators' logs in %s/m*.sim\n",
                                          records.kinds.c_str(), dir.c_str(), dir.c_str());
