@@ -8,6 +8,8 @@
 #   bench_process       kalvor-tp: start to port open, idle CPU, resident memory
 #   bench_window        the Qt window's time per dispense cycle, at the start and after 10,000 lines
 #   bench_flood         kalvor-tp on a pseudo-terminal flooded at full speed: throughput and memory
+#   bench_modules       kalvor-tp --bench: 64 or 128 simulated modules beside one alone (wall
+#                       time, CPU per module-cycle, memory), and 16 beside two busy cores
 #   soak                2,000 dispense cycles against the simulator with faults of every kind
 
 option(KALVOR_BENCH "Build the benchmarks and the soak program" OFF)
@@ -32,6 +34,7 @@ if(KALVOR_BENCH)
   kalvor_bench(bench_process kalvor_core util)
   kalvor_bench(bench_flood kalvor_core util)
   kalvor_bench(soak kalvor_headless)
+  kalvor_bench(bench_modules)
   if(KALVOR_WITH_QT AND TARGET kalvor_ui)
     kalvor_bench(bench_window kalvor_ui)
   endif()

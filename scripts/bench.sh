@@ -5,6 +5,9 @@
 #   scripts/bench.sh               every benchmark (about three minutes)
 #   scripts/bench.sh soak [ARGS]   the soak instead: 2,000 dispense cycles with faults, shared
 #                                  among 8 consoles (about 40 minutes; see bench/soak.cpp for ARGS)
+#   scripts/bench.sh modules [S]   the bench (--bench) instead: 64 and 128 simulated modules
+#                                  beside one alone, then 16 for S seconds (default 600) beside
+#                                  two busy cores
 #   scripts/bench.sh floods [S]    the floods instead: SOH storm, unasked frames and noise against
 #                                  the headless host and the window, S seconds each (default 600),
 #                                  two at a time (3 x S in all)
@@ -20,6 +23,11 @@ cmake --build "$BUILD" -j"$jobs"
 if [ "${1:-}" = "soak" ]; then
     shift
     exec "$BUILD/soak" "$@"
+fi
+if [ "${1:-}" = "modules" ]; then
+    "$BUILD/bench_modules" scale 64 20 || true
+    "$BUILD/bench_modules" scale 128 20 || true
+    exec "$BUILD/bench_modules" busy 16 "${2:-600}"
 fi
 if [ "${1:-}" = "floods" ]; then
     seconds="${2:-600}"

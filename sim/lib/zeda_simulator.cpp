@@ -248,6 +248,8 @@ void Simulator::Impl::Send(const Bytes& bytes, const char* what) {
     }
     const auto now = Clock::now();
     if (lineFree > now) Nap(lineFree - now);
+    // When the last piece has gone out: with the line above, how long the paced bytes took.
+    Log("tx done: ", bytes.size(), " bytes");
 }
 
 void Simulator::Impl::ReadInput() {

@@ -8,6 +8,8 @@
 #include "app/headless/headless_app.h"
 #include "app/headless/script_runner.h"
 #include "app/ports/port_listing.h"
+#include "bench/bench_options.h"
+#include "bench/supervisor.h"
 #include "report/report_command.h"
 
 #ifdef KALVOR_WITH_WINDOW
@@ -21,6 +23,8 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     // The burn-in report reads results files only: no port, no window, no console.
     if (kalvor::report::WantsReport(argc, argv)) return kalvor::report::ReportMain(argc, argv, std::cout, std::cerr);
+    // The bench supervises one headless session per module; it opens no port itself.
+    if (kalvor::bench::WantsBench(argc, argv)) return kalvor::bench::BenchMain(argc, argv);
     kalvor::AppOptions options;
     const std::string bad = kalvor::ParseOptions(argc, argv, options);
     if (!bad.empty()) {

@@ -61,6 +61,21 @@ const char* UsageText() {
            "  Exit status: 0 every module within the limits; 3 some module outside them; 2 bad\n"
            "  options or an unreadable or malformed results file (FILE:LINE: what).\n"
            "\n"
+           "Bench of several modules (one headless console each):\n"
+           "  kalvor-tp --bench BENCHFILE --script FILE [--out DIR] [--jsonl] [--port-wait SECONDS]\n"
+           "            [--progress | --quiet] [REPORT LIMITS]\n"
+           "  --bench BENCHFILE   run --script on every module of BENCHFILE, one a line:\n"
+           "                      NAME PATH [model=1000|2000] [baud=N] [parity=none|even|odd]\n"
+           "                      ('#' starts a comment; a bad line: FILE:LINE: reason, exit 2)\n"
+           "  --out DIR           where NAME.csv, NAME.trace, report.html and bench.log go (a new or\n"
+           "                      empty folder; default bench-YYYYMMDD-HHMMSS)\n"
+           "  --jsonl             records as NAME.jsonl (JSON Lines) instead of NAME.csv\n"
+           "  A port not there yet is waited for up to --port-wait seconds (default 300). On a\n"
+           "  terminal a table of the modules; --progress a line per cycle; --quiet only the\n"
+           "  closing line of each module. SIGINT, SIGTERM, SIGHUP end every module. Exit status\n"
+           "  over all modules: 128+N by signal N, else 6 if any, else 3/4/5 combined (a module\n"
+           "  error on one and a link give-up on another is 5), else 1 if any, else 0.\n"
+           "\n"
            "Serial ports: COMn is the environment variable KALVOR_COMn if set, else key COMn of\n"
            "section [COMPORTS] in ~/.config/kalvor-tp.ini, else /dev/ttyS<n-1>; --port wins over all.\n"
            "A port that is lost (an adapter pulled out) is opened again when its path comes back.\n"
@@ -216,6 +231,13 @@ std::string ParseOptions(int argc, char** argv, AppOptions& o) {
             if (v.size() > 6 || v.find_first_not_of("0123456789") != std::string::npos)
                 return "--port-wait takes seconds from 0 to 999999, not '" + v + "'";
             o.portWaitS = std::stoi(v);
+        } else if (IsOption(a, "--events-fd")) {
+            // The bench's supervisor hands each session a descriptor for its run events.
+            std::string v, bad;
+            if (!TakeValue(argc, argv, i, a, "--events-fd", v, bad)) return bad;
+            if (v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 3)
+                return "--events-fd takes a descriptor number from 3 to 9999, not '" + v + "'";
+            o.eventsFd = std::stoi(v);
         } else if (a == "--append") {
             o.append = true;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {

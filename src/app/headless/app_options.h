@@ -31,6 +31,7 @@ struct AppOptions {
     std::string module;      // --module NAME: the module's name in records and the trace header
     bool append = false;     // --append: results and trace files are appended to, not truncated
     int portWaitS = -1;      // --port-wait SECONDS: how long an absent or lost port is waited for; -1 not given
+    int eventsFd = -1;       // --events-fd N (not in --help): run events as lines on descriptor N, for the bench
     std::vector<std::string> passThrough;  // arguments for the window toolkit
 
     // The model selected at start: --model, else the simulated one (--simulate), else -1.

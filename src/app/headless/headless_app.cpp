@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/headless/event_pipe.h"
 #include "app/headless/headless_host.h"
 #include "app/headless/port_watcher.h"
 #include "app/headless/script_check.h"
@@ -147,6 +148,12 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
     OpenFailureEcho openFailures(tell);
     dlg->Events().Add(&openFailures);
     host.SetActionNoter([&outputs](const std::string& line) { outputs.NoteAction(line); });
+    // The bench's supervisor listens on --events-fd; before OnInitDialog, so the port's opening is told.
+    std::unique_ptr<EventPipe> events;
+    if (options.eventsFd >= 0) {
+        events = std::make_unique<EventPipe>(options.eventsFd);
+        dlg->Events().Add(events.get());
+    }
     if (!options.quiet) outputs.SetSummaryEcho(tell);
 
     // Progress on standard error: redrawn in place on a terminal, a line per cycle with --progress.
@@ -196,6 +203,7 @@ int RunHeadless(const AppOptions& options, std::istream& script, std::ostream& o
         progress->EndLine();
         dlg->Events().Remove(progress.get());
     }
+    if (events) dlg->Events().Remove(events.get());
     if (!host.Ended()) dlg->OnClose();
     host.Shutdown();
     input.reset();
