@@ -18,6 +18,7 @@ struct BenchOptions {
     int portWaitS = 300;        // how long an absent port is waited for (and a lost one, by the session)
     Display display = Display::Auto;
     report::Limits limits;
+    unsigned burnPlanned = 0;   // the script's `burn N` in all, once the script is checked
 };
 
 // Whether the arguments ask for a bench (one of them is --bench).

@@ -90,15 +90,10 @@ std::vector<std::string> TakeLines(std::string& buffer, size_t maxLine) {
     return lines;
 }
 
-unsigned BurnCycles(const std::string& scriptPath) {
-    std::ifstream in(scriptPath);
+unsigned BurnCycles(const std::vector<ScriptLine>& script) {
     unsigned total = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (const size_t hash = line.find('#'); hash != std::string::npos) line.resize(hash);
-        std::istringstream words(line);
-        std::string action, count, more;
-        if (words >> action >> count && action == "burn" && !(words >> more)) total += Number(count);
-    }
+    for (const ScriptLine& line : script)
+        if (line.action == "burn" && !line.words.empty()) total += Number(line.words.front().text);
     return total;
 }
 

@@ -3,6 +3,8 @@
 // what a child writes on its pipes.
 #pragma once
 
+#include "app/headless/script_check.h"
+
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ void ApplyEvent(const std::string& line, unsigned burnPlanned, ModuleStatus& sta
 // longer than `maxLine` is cut there, so a child that never ends a line cannot grow it forever.
 std::vector<std::string> TakeLines(std::string& buffer, size_t maxLine = 4096);
 
-// The cycles that `burn N` lines of the script ask for in all (0 when there are none).
-unsigned BurnCycles(const std::string& scriptPath);
+// The cycles that the `burn N` lines of a checked script ask for in all (0 when there are none).
+unsigned BurnCycles(const std::vector<ScriptLine>& script);
 
 }  // namespace kalvor::bench

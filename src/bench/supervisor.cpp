@@ -245,7 +245,7 @@ int Supervisor::Run() {
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     m_program = n > 0 ? std::string(self, static_cast<size_t>(n)) : "/proc/self/exe";
-    m_burnPlanned = BurnCycles(m_o.script);
+    m_burnPlanned = m_o.burnPlanned;
 
     // The termination signals are blocked everywhere but inside the one wait below, so one that
     // comes between a check and the wait is not lost; SIGPIPE (a closed terminal) does not end us.
@@ -384,6 +384,12 @@ int BenchMain(int argc, char** argv) {
                   << (problem.empty() ? "cannot be opened" : problem) << "\n";
         return kExitBadOptions;
     }
+    // The whole script is checked once here, so that a typo stops the bench before any module
+    // starts (each session checks it again, and finds it sound).
+    std::vector<ScriptLine> script;
+    std::ifstream scriptIn(o.script);
+    if (!LoadScript(scriptIn, o.script, AllScriptNames(false), script, std::cerr)) return kExitScriptError;
+    o.burnPlanned = BurnCycles(script);
     const std::string out = o.out.empty() ? DefaultOutFolder() : o.out;
     if (std::string bad = MakeOutFolder(out); !bad.empty()) {
         std::cerr << "kalvor-tp: " << bad << "\n";

@@ -46,19 +46,10 @@ std::string Script(int repeat) {
 
 // The `ended` field of the last row of a results file, or "" when there is none.
 std::string LastEnded(const std::string& csv) {
-    const std::string text = ReadFile(csv);
-    if (text.empty()) return "";
-    std::string last, header = text.substr(0, text.find('\n'));
-    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-        if (nl > at) last = text.substr(at, nl - at);
-    if (last == header) return "";
-    size_t column = 0;
-    for (size_t at = 0, next; (next = header.find(',', at)) != std::string::npos && header.substr(at, next - at) != "ended";
-         at = next + 1)
-        ++column;
-    size_t at = 0;
-    for (size_t k = 0; k < column; ++k) at = last.find(',', at) + 1;
-    return last.substr(at, last.find(',', at) - at);
+    const auto rows = ReadCsv(csv);
+    if (rows.size() < 2) return "";
+    const auto column = std::find(rows[0].begin(), rows[0].end(), "ended") - rows[0].begin();
+    return static_cast<size_t>(column) < rows.back().size() ? rows.back()[column] : "";
 }
 
 const BenchCase kCases[] = {
