@@ -53,6 +53,7 @@ inline bool WaitFor(const std::function<bool()>& done, int limitMs = 20000) { re
 struct SeenBox {
     std::string caption, text;
     QMessageBox::Icon icon;
+    int width;
 };
 
 // Watches for modal message boxes and closes each with OK, as an operator would, unless `keepOpen`
@@ -71,7 +72,7 @@ private:
     void Look() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr || (keepOpen && keepOpen())) return;
-        m_seen.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon()});
+        m_seen.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(), box->width()});
         box->button(QMessageBox::Ok)->click();
     }
     QTimer m_poll;
