@@ -48,7 +48,7 @@ public:
 
 private:
     static std::string ScreensJson() {
-        std::string json = R"({"screens": [{"name": "default", "x": 0, "y": 0, "width": 800, "height": 600, "logicalDpi": 96})";
+        std::string json = R"({"windowFrameMargins": false, "screens": [{"name": "default", "x": 0, "y": 0, "width": 800, "height": 600, "logicalDpi": 96})";
         int x = 800;
         for (const kalvor::guitest::TestScreen& s : kalvor::guitest::TestScreens()) {
             const int w = static_cast<int>(std::lround(s.width / s.scale)), h = static_cast<int>(std::lround(s.height / s.scale));
