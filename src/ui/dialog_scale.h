@@ -27,6 +27,17 @@ public:
     double Y() const { return m_y; }
     // Both factors times `k` (to fit a small screen).
     DialogScale Times(double k) const { return {m_x * k, m_y * k}; }
+    // The factor the style's own sizes (indicators, margins, tab padding) are scaled by: the
+    // smaller one, as for the font.
+    double Factor() const { return m_x < m_y ? m_x : m_y; }
+
+    // The smallest scale the window is shrunk to, in device pixels per pixel of the table: a
+    // control font of 8 device pixels. Below it the window keeps it and scrolls.
+    static constexpr double kReadable = 0.8;
+    // This scale shrunk as one until a client of `widthDu` x `heightDu` dialog units fits `room`
+    // (logical pixels on a screen of `devicePixelRatio`), but never below kReadable unless this
+    // scale is below it already; never enlarged.
+    DialogScale FitInto(QSize room, int widthDu, int heightDu, double devicePixelRatio) const;
 
     // A length of the table in window pixels.
     int MapX(int px) const;
@@ -37,8 +48,10 @@ public:
     // The client area for a client of `du` dialog units.
     QSize Client(int widthDu, int heightDu) const;
     // The controls' font at this scale: 10 px at the reference scale, narrow enough that every
-    // caption fits its template place.
-    QFont ControlFont() const;
+    // caption fits its template place. Its size is a whole number of device pixels on a screen of
+    // `devicePixelRatio` (a fraction of a logical pixel when that is above 1), `logicalDpi` being
+    // the screen's logical dots per inch.
+    QFont ControlFont(double devicePixelRatio = 1, double logicalDpi = 96) const;
 
 private:
     double m_x = 1, m_y = 1;

@@ -1,7 +1,10 @@
 #include "ui/qt_host.h"
 
 #include <QCoreApplication>
+#include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -61,12 +64,26 @@ LocalTime QtHost::LocalNow() {
     return {now.hour(), now.minute(), now.second()};
 }
 
+int QtHost::BoxWidthForCaption(const QString& caption) {
+    // The title in a bold desktop font, and room for an icon and three buttons of the title
+    // bar's height, and the margins around them.
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    return fm.horizontalAdvance(caption) + 6 * fm.height();
+}
+
 void QtHost::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
     QWidget* parent = (m_boxParent && m_boxParent->isVisible()) ? m_boxParent.data() : nullptr;
     QMessageBox box(icon == BoxIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
                     QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())),
                     QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
                     parent);
+    // As wide as its caption with the window manager's icon and buttons beside it: a box of a
+    // short text would otherwise cut its own caption ("ERROR CODE" as "ERR...ODE").
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(BoxWidthForCaption(box.windowTitle()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     // exec() runs a nested event loop: timers, posted messages and hand-overs go on meanwhile.
     box.exec();
 }

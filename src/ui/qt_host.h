@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 #include <condition_variable>
 #include <functional>
@@ -49,6 +50,8 @@ public:
     int64_t MonotonicUs() override;
     LocalTime LocalNow() override;
     void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    // The least width of a box with this caption: the caption whole in the title bar.
+    static int BoxWidthForCaption(const QString& caption);
     void PostMessage(unsigned message, uintptr_t wParam) override;
     RxSink& Sink() override { return *this; }
     void EndDialog(int result) override;

@@ -44,22 +44,24 @@ RunChartWindow::RunChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_answers = new QLineSeries;
     m_answers->setName(QStringLiteral("answer ms"));
     m_answers->setPointsVisible(true);
-    m_answers->setPen(QPen(QColor(0x1f, 0x5f, 0xbf), 1.5));
+    // Colours of the Okabe-Ito palette, which stay apart for colour-blind readers, and each series
+    // told apart by its shape as well: a line with dots, triangles, squares, a dashed line.
+    m_answers->setPen(QPen(QColor(0x00, 0x72, 0xb2), 1.5));  // blue
     m_resent = new QScatterSeries;
     m_resent->setName(QStringLiteral("resent"));
     m_resent->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
     m_resent->setMarkerSize(11);
-    m_resent->setColor(QColor(0xe0, 0x8a, 0x00));
-    m_resent->setBorderColor(QColor(0xe0, 0x8a, 0x00));
+    m_resent->setColor(QColor(0xe6, 0x9f, 0x00));  // orange
+    m_resent->setBorderColor(QColor(0xe6, 0x9f, 0x00));
     m_failed = new QScatterSeries;
     m_failed->setName(QStringLiteral("failed"));
     m_failed->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
     m_failed->setMarkerSize(9);
-    m_failed->setColor(QColor(0xd0, 0x00, 0x00));
-    m_failed->setBorderColor(QColor(0xd0, 0x00, 0x00));
+    m_failed->setColor(QColor(0xd5, 0x5e, 0x00));  // vermilion
+    m_failed->setBorderColor(QColor(0xd5, 0x5e, 0x00));
     m_rejectRate = new QLineSeries;
     m_rejectRate->setName(QStringLiteral("reject rate %"));
-    m_rejectRate->setPen(QPen(QColor(0xc4, 0x6b, 0x1b), 2));
+    m_rejectRate->setPen(QPen(QColor(0x00, 0x9e, 0x73), 2, Qt::DashLine));  // bluish green
 
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignBottom);
@@ -102,8 +104,18 @@ RunChartWindow::RunChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 RunChartWindow::~RunChartWindow() = default;
 
-void RunChartWindow::Toggle() {
-    if (isVisible() && !isMinimized()) {
+bool RunChartWindow::InSight(const QWidget* console) const {
+    if (!isVisible() || isMinimized()) return false;
+    if (isActiveWindow() || console == nullptr) return true;
+    return !(console->isActiveWindow() && console->frameGeometry().intersects(frameGeometry()));
+}
+
+QString RunChartWindow::ToggleText(const QWidget* console) const {
+    return InSight(console) ? QStringLiteral("Hide run chart") : QStringLiteral("Show run chart");
+}
+
+void RunChartWindow::Toggle(const QWidget* console) {
+    if (InSight(console)) {
         hide();
         return;
     }

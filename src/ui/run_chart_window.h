@@ -26,8 +26,13 @@ public:
     explicit RunChartWindow(QWidget* parent = nullptr);
     ~RunChartWindow() override;
 
-    // Shows the window (raised) or hides it when it is showing.
-    void Toggle();
+    // Ctrl+G and the console's menu: hides the chart when it can be seen, otherwise shows it in
+    // front. It cannot be seen when it is hidden, minimized, or lies behind `console` (the
+    // console is the active window and the two overlap).
+    void Toggle(const QWidget* console);
+    bool InSight(const QWidget* console) const;
+    // What the console's menu says Toggle would do: "Show run chart" or "Hide run chart".
+    QString ToggleText(const QWidget* console) const;
 
     // RunObserver
     void OnRunStarted(const RunTime& t, unsigned repeatCount) override;

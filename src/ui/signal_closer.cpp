@@ -41,6 +41,9 @@ SignalCloser::SignalCloser(std::function<void(int)> closeWindow, QObject* parent
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &m_oldInt);
     ::sigaction(SIGTERM, &action, &m_oldTerm);
+    // Started under nohup (SIGHUP ignored), the window stays when its terminal goes.
+    ::sigaction(SIGHUP, nullptr, &m_oldHup);
+    if (m_oldHup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &action, nullptr);
     m_installed = true;
 }
 
@@ -55,6 +58,7 @@ void SignalCloser::Restore() {
     if (!m_installed) return;
     ::sigaction(SIGINT, &m_oldInt, nullptr);
     ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+    ::sigaction(SIGHUP, &m_oldHup, nullptr);
     m_installed = false;
 }
 

@@ -1,4 +1,5 @@
-// SIGINT and SIGTERM end the window as its close box does: the signal handler only writes the
+// SIGINT, SIGTERM and SIGHUP (the terminal or the session that started the window went away) end
+// the window as its close box does: the signal handler only writes the
 // signal's number into a pipe; a socket notifier on the other end reads it on the UI thread.
 // Message boxes open at that moment (or opened by the handlers they return to) are closed as OK
 // closes them, then the callback closes the window, so that the dialog's OnClose runs from the
@@ -21,7 +22,7 @@ class SignalCloser final : public QObject {
     Q_OBJECT
 
 public:
-    // Catches SIGINT and SIGTERM from now on; `closeWindow` runs on the UI thread with the
+    // Catches SIGINT, SIGTERM and SIGHUP from now on; `closeWindow` runs on the UI thread with the
     // signal's number once no message box is open any more. One instance at a time.
     explicit SignalCloser(std::function<void(int)> closeWindow, QObject* parent = nullptr);
     ~SignalCloser() override;
@@ -44,6 +45,7 @@ private:
     QSocketNotifier* m_notifier = nullptr;
     struct sigaction m_oldInt {};
     struct sigaction m_oldTerm {};
+    struct sigaction m_oldHup {};
     bool m_installed = false;
     int m_signal = 0;
 };

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 #include <QThread>
@@ -63,12 +64,20 @@ bool WindowSession::Prepare(std::string& error) {
     // context menu opens it.
     m_runChart = std::make_unique<RunChartWindow>();
     m_dlg->Events().Add(m_runChart.get());
-    auto* chartAction = new QAction(QStringLiteral("Run chart"), m_window.get());
+    auto* chartAction = new QAction(QStringLiteral("Show run chart"), m_window.get());
     chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    QObject::connect(chartAction, &QAction::triggered, m_runChart.get(), &RunChartWindow::Toggle);
+    QObject::connect(chartAction, &QAction::triggered, m_runChart.get(), [this] { m_runChart->Toggle(m_window.get()); });
     m_window->addAction(chartAction);
-    m_runChart->addAction(chartAction);  // Ctrl+G in the chart's window closes it again
-    m_window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_runChart->addAction(chartAction);  // Ctrl+G in the chart's window hides it again
+    // The window's menu says what the item will do now: show the chart (or bring it to the
+    // front) or hide it.
+    m_window->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(m_window.get(), &QWidget::customContextMenuRequested, m_window.get(), [this, chartAction](const QPoint& at) {
+        chartAction->setText(m_runChart->ToggleText(m_window.get()));
+        QMenu menu(m_window.get());
+        menu.addAction(chartAction);
+        menu.exec(m_window->mapToGlobal(at));
+    });
     m_host->SetEndHandler([this](int) { m_window->close(); });
     return true;
 }

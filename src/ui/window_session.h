@@ -51,7 +51,7 @@ public:
     CConsoleDlg& Dialog() { return *m_dlg; }
     ConsoleWindow& Window() { return *m_window; }
     SimulatedModule& Module() { return m_module; }
-    // The live run chart (Ctrl+G, or "Run chart" in the window's context menu).
+    // The live run chart (Ctrl+G, or "Show run chart" / "Hide run chart" in the window's context menu).
     RunChartWindow& RunChart() { return *m_runChart; }
 
 private:

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -26,12 +27,33 @@
 
 namespace kalvor::guitest {
 
+// The screens of the offscreen desktop besides its first (gui_environment.cpp): every size the
+// window is checked at, times every scale factor, and one too small for the window to stay
+// readable.
+struct TestScreen {
+    int width, height;  // device pixels
+    double scale;       // as QT_SCALE_FACTOR gives it
+    std::string Name() const {
+        char scaleText[16];
+        std::snprintf(scaleText, sizeof scaleText, "%g", scale);
+        return std::to_string(width) + "x" + std::to_string(height) + "@" + scaleText;
+    }
+};
+inline std::vector<TestScreen> TestScreens() {
+    std::vector<TestScreen> screens;
+    for (QSize size : {QSize(1280, 1024), QSize(1024, 768), QSize(800, 600)})
+        for (double scale : {1.0, 1.5, 2.0}) screens.push_back({size.width(), size.height(), scale});
+    screens.push_back({640, 400, 2.0});
+    return screens;
+}
+
 // Limits are generous: the test machine is shared and slow at times.
 inline bool WaitFor(const std::function<bool()>& done, int limitMs = 20000) { return QTest::qWaitFor(done, limitMs); }
 
 struct SeenBox {
     std::string caption, text;
     QMessageBox::Icon icon;
+    int width;
 };
 
 // Watches for modal message boxes and closes each with OK, as an operator would, unless `keepOpen`
@@ -50,7 +72,7 @@ private:
     void Look() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr || (keepOpen && keepOpen())) return;
-        m_seen.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon()});
+        m_seen.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(), box->width()});
         box->button(QMessageBox::Ok)->click();
     }
     QTimer m_poll;

@@ -1,7 +1,9 @@
-// Checks the window's current page the way a person looks at it: every caption fits its control,
-// every control lies inside the window (page controls inside the tab strip's frame, radios inside
-// their group), no two controls draw over each other, and no control crosses a group box's title
-// or frame lines. The findings are plain sentences.
+// Checks the window's current page the way a person looks at it: every caption fits its control
+// (beside the style's indicator for check boxes and radios, whose indicator lies inside the
+// control), every tab of the strip shows whole, every control lies inside the dialog (page
+// controls inside the tab strip's frame, radios inside their group), no two controls draw over
+// each other, and no control crosses a group box's title or frame lines. The findings are plain
+// sentences.
 #pragma once
 
 #include <QAbstractButton>
@@ -16,6 +18,7 @@
 #include <QTabBar>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/control_table.h"
@@ -29,9 +32,22 @@ inline bool IsFrameControl(int id) {
     return id == 1005 || id == 1003 || id == 1004 || id == kLabelMessage || id == kLabelStatus || id == 1;
 }
 
+// Where the style puts a check box's or radio's indicator, and the room for its caption beside it
+// (in the control's own coordinates).
+inline std::pair<QRect, QRect> IndicatorAndCaption(QAbstractButton* b) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    const bool radio = qobject_cast<QRadioButton*>(b) != nullptr;
+    QStyle* style = b->style();
+    return {style->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option, b),
+            style->subElementRect(radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, b)};
+}
+
 // The part of a control's rectangle that it paints. A label paints its glyphs only (a row of
 // hyphens is a thin line in the middle of its text line); check boxes and radios paint their
-// indicator and text from the left, centred vertically; buttons and edits fill their rectangle.
+// indicator and their caption's line beside it, centred vertically; buttons and edits fill their
+// rectangle.
 inline QRect InkRect(QWidget* w) {
     const QRect g = w->geometry();
     if (auto* label = qobject_cast<QLabel*>(w)) {
@@ -42,10 +58,12 @@ inline QRect InkRect(QWidget* w) {
         return fm.tightBoundingRect(label->text()).translated(box.left(), lineTop + fm.ascent());
     }
     if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
-        const QSize hint = w->sizeHint();
-        const int width = std::min(hint.width(), g.width());
-        const int height = std::min(hint.height(), g.height());
-        return QRect(g.x(), g.y() + (g.height() - height) / 2, width, height);
+        auto* b = static_cast<QAbstractButton*>(w);
+        const auto [indicator, room] = IndicatorAndCaption(b);
+        const QFontMetrics fm = w->fontMetrics();
+        const QRect line(room.x(), room.y() + (room.height() - fm.height()) / 2,
+                         std::min(fm.horizontalAdvance(b->text()), room.width()), fm.height());
+        return indicator.united(line).intersected(w->rect()).translated(g.topLeft());
     }
     return g;
 }
@@ -70,9 +88,13 @@ inline std::string CaptionProblem(const Control& c, QWidget* w) {
         return tooSmall(fm.horizontalAdvance(b->text()) + margin, fm.height() + 4);
     }
     if (auto* label = qobject_cast<QLabel*>(w)) return tooSmall(fm.horizontalAdvance(label->text()), fm.height(), label->contentsRect());
-    if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
-        const QSize hint = w->sizeHint();
-        return tooSmall(hint.width(), std::max(fm.height(), hint.height() - 2));
+    if (auto* b = qobject_cast<QAbstractButton*>(w); qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr) {
+        // The style's indicator inside the control, the caption whole in the room beside it.
+        const auto [indicator, room] = IndicatorAndCaption(b);
+        if (!w->rect().contains(indicator))
+            return Name(c) + ": its indicator (" + std::to_string(indicator.width()) + "x" + std::to_string(indicator.height()) +
+                   " px) reaches outside it (" + std::to_string(w->width()) + "x" + std::to_string(w->height()) + ")";
+        return tooSmall(fm.horizontalAdvance(b->text()), fm.height(), QRect(room.x(), 0, room.width(), w->height()));
     }
     if (auto* group = qobject_cast<GroupFrame*>(w))
         return tooSmall(group->TitleRect().right() + 1 + fm.averageCharWidth(), fm.height() + 2);
@@ -86,9 +108,18 @@ inline std::string CaptionProblem(const Control& c, QWidget* w) {
 
 inline std::vector<std::string> LayoutProblems(ConsoleWindow& window, const ControlTable& table) {
     std::vector<std::string> problems;
-    const QRect client(QPoint(0, 0), window.size());
+    const QRect client(QPoint(0, 0), window.Canvas()->size());
     const QRect frame = window.TabPanel()->geometry();
     const QRect tabs = window.TabBar()->geometry();
+    // Every tab whole inside the bar, its caption within it.
+    QTabBar* bar = window.TabBar();
+    for (int i = 0; i < bar->count(); ++i) {
+        const QRect tab = bar->tabRect(i);
+        const int needed = bar->fontMetrics().horizontalAdvance(bar->tabText(i));
+        if (!bar->rect().contains(tab) || tab.width() < needed)
+            problems.push_back("tab \"" + bar->tabText(i).toStdString() + "\" is cut off: needs " + std::to_string(needed) +
+                               " px, has " + std::to_string(bar->rect().intersected(tab).width()));
+    }
 
     std::vector<const Control*> shown;
     for (const Control& c : table.All())

@@ -117,7 +117,8 @@ TEST(QtHostHandOver, ShutdownReleasesWaitingReadersAndRefusesNewOnes) {
     EXPECT_FALSE(ran);
 }
 
-// Boxes show caption, text and icon. A box opened by a timer's handler stays open until another
+// Boxes show caption, text and icon, and are wide enough for the caption in a bold title with the
+// title bar's icon and buttons (a short text must not make the caption "ERR...ODE"). A box opened by a timer's handler stays open until another
 // timer, a posted message and a hand-over from a reader thread have been served by the box's own
 // loop; the handler that opened it continues only once the box is closed.
 TEST(QtHostBoxes, CaptionTextIconAndABoxFromATimerDoesNotStopTheLoop) {
@@ -153,4 +154,9 @@ TEST(QtHostBoxes, CaptionTextIconAndABoxFromATimerDoesNotStopTheLoop) {
     EXPECT_EQ(closer.Seen()[1].text, "Communication port lost");
     EXPECT_EQ(closer.Seen()[1].icon, QMessageBox::Warning);
     EXPECT_EQ(closer.Seen()[0].icon, QMessageBox::Critical);  // the stop icon of the first box
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    for (const SeenBox& box : closer.Seen())
+        EXPECT_GE(box.width, fm.horizontalAdvance(QString::fromStdString(box.caption)) + 5 * fm.height()) << box.caption;
 }

@@ -113,7 +113,8 @@ TEST(RunChart, FollowsTheRunCycleByCycle) {
 }
 
 // The chart of the console's own window: Ctrl+G opens it beside a dispense run on the built-in
-// simulated module and it follows the run's cycles as they end; Ctrl+G again hides it. With
+// simulated module and it follows the run's cycles as they end; behind the console, Ctrl+G there
+// brings it to the front, and the menu says so; Ctrl+G in the chart hides it. With
 // $KALVOR_PICTURES_DIR set, a longer run is drawn into docs/run-chart.png.
 TEST(RunChart, CtrlGOpensTheChartOfTheWindowsRun) {
     AppOptions options;
@@ -147,8 +148,17 @@ TEST(RunChart, CtrlGOpensTheChartOfTheWindowsRun) {
         const QDir dir(QString::fromLocal8Bit(qgetenv("KALVOR_PICTURES_DIR")));
         ASSERT_TRUE(chart.grab().save(dir.filePath(QStringLiteral("run-chart.png")), "PNG"));
     }
-    // Ctrl+G in the chart's own window hides it again.
+    // Behind the console (the console active, the two overlapping): Ctrl+G brings it to the
+    // front instead of hiding it, and the menu says "Show" before and "Hide" after.
+    chart.move(c.window().pos());
+    c.window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c.window()));
+    EXPECT_EQ(chart.ToggleText(&c.window()), QStringLiteral("Show run chart"));
+    QTest::keyClick(&c.window(), Qt::Key_G, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&chart));
+    EXPECT_TRUE(chart.isVisible());
+    EXPECT_EQ(chart.ToggleText(&c.window()), QStringLiteral("Hide run chart"));
+    // Ctrl+G in the chart's own window hides it.
     QTest::keyClick(&chart, Qt::Key_G, Qt::ControlModifier);
     EXPECT_TRUE(kalvor::guitest::WaitFor([&] { return !chart.isVisible(); }));
 }

@@ -1,12 +1,14 @@
 // The window's size: dialog units from the desktop's font, the layout at twice the size on every
-// page, a window too big for its screen made to fit, and the layout check itself catching a
-// control that crosses a group box's frame.
+// page, every page readable on every screen size and scale factor, and the layout check itself
+// catching a control that crosses a group box's frame.
 #include <QFont>
 #include <QScreen>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "gui_support.h"
 #include "layout_check.h"
@@ -58,7 +60,7 @@ TEST(WindowScale, EveryPageAtTwiceTheSize) {
     QApplication::processEvents();
     c.window().SetScale(DialogScale(2, 2));
     EXPECT_EQ(c.window().size(), QSize(960, 1198));
-    EXPECT_EQ(c.window().font().pixelSize(), 20);
+    EXPECT_EQ(c.window().Canvas()->font().pixelSize(), 20);
     for (int page : {0, 1, 2, 3, 4, 5}) {
         SCOPED_TRACE(page);
         c.ClickTab(page);
@@ -77,22 +79,63 @@ TEST(WindowScale, EveryPageAtTwiceTheSize) {
     EXPECT_EQ(c.window().minimumSize(), c.window().maximumSize());
 }
 
-TEST(WindowScale, AWindowTooBigForItsScreenIsMadeToFit) {
-    // A desktop font four times the usual would make the window about 1900 x 2400 pixels.
+TEST(WindowScale, EveryPageOnEveryScreenAtEveryScaleFactor) {
+    // Each of the test screens at the usual desktop font, then a desktop font four times the
+    // usual (a window of about 1900 x 2400 wanted) on 800 x 600: the window fits the screen's
+    // available area, shrunk as one no further than it must, and every page reads whole. On the
+    // screen too small for that the window keeps the readable least and scrolls.
     struct Restore {
         QFont font;
         ~Restore() { QApplication::setFont(font); }
     } restore{QApplication::font()};
-    QApplication::setFont(DejaVu(48));
-    Console c;
+    AppOptions options;
+    options.calibration = true;
+    options.simulate = 1;
+    Console c(options);
     ASSERT_TRUE(c.prepared) << c.prepareError;
     ASSERT_TRUE(WaitFor([&] { return c.window().isVisible(); }));
-    const QRect avail = c.window().screen()->availableGeometry();
-    ASSERT_TRUE(WaitFor([&] { return avail.contains(c.window().frameGeometry()); }))
-        << c.window().width() << "x" << c.window().height() << " on " << avail.width() << "x" << avail.height();
-    EXPECT_GT(c.window().Scale().Y(), 0.5);
-    c.ClickTab(1);
-    EXPECT_EQ(LayoutReport(c.window(), c.table()), "");
+    struct Case {
+        std::string screen;
+        int fontPixels;
+        bool scrolls;
+    };
+    std::vector<Case> cases;
+    for (const TestScreen& s : TestScreens()) cases.push_back({s.Name(), 12, s.width < 800});
+    cases.push_back({"800x600@1", 48, false});
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.screen + ", desktop font " + std::to_string(k.fontPixels) + " px");
+        QScreen* screen = nullptr;
+        for (QScreen* s : QGuiApplication::screens())
+            if (s->name() == QString::fromStdString(k.screen)) screen = s;
+        ASSERT_NE(screen, nullptr) << "run under QT_QPA_PLATFORM=offscreen: the test screens are the offscreen desktop's";
+        QApplication::setFont(DejaVu(k.fontPixels));
+        // Moved there as a window manager moves it.
+        c.window().windowHandle()->setScreen(screen);
+        c.window().move(screen->availableGeometry().topLeft());
+        ASSERT_TRUE(WaitFor([&] { return c.window().screen() == screen; }));
+        c.window().FitToScreen();
+        QApplication::processEvents();
+
+        const QRect avail = screen->availableGeometry();
+        EXPECT_TRUE(avail.contains(c.window().frameGeometry()));
+        EXPECT_EQ(c.window().Scrolls(), k.scrolls);
+        const DialogScale wanted = DialogScale::FromFont(DejaVu(k.fontPixels));
+        const double factor = c.window().Scale().Factor();
+        const QSize client = c.window().ClientSize();
+        if (k.scrolls)
+            EXPECT_NEAR(factor * screen->devicePixelRatio(), DialogScale::kReadable, 0.01);
+        else if (factor < wanted.Factor() - 1e-9)  // shrunk: as large as fits, one side filling the room
+            EXPECT_GT(std::max(1.0 * client.width() / avail.width(), 1.0 * client.height() / avail.height()), 0.97);
+        else
+            EXPECT_EQ(client, wanted.Client(ConsoleWindow::kDialogWidthDu, ConsoleWindow::kDialogHeightDu));
+        for (int page : {0, 1, 2, 3, 4, 5}) {
+            SCOPED_TRACE(page);
+            c.ClickTab(page);
+            ASSERT_EQ(c.dlg().CurrentPage(), page);
+            QApplication::processEvents();
+            EXPECT_EQ(LayoutReport(c.window(), c.table()), "");
+        }
+    }
 }
 
 TEST(WindowScale, TheLayoutCheckSeesAControlOnAGroupFrame) {

@@ -1,4 +1,4 @@
-// SIGTERM and SIGINT in the middle of a dispense run close the window as its close box does:
+// SIGTERM, SIGINT and SIGHUP in the middle of a dispense run close the window as its close box does:
 // the dialog ends through OnClose, the results file holds what was run, and the exit status is
 // 128 + the signal. A message box open at that moment is closed first.
 #include <QTemporaryDir>
@@ -16,8 +16,8 @@
 using namespace kalvor;
 using namespace kalvor::guitest;
 
-TEST(WindowSignals, TermAndIntCloseTheWindowMidRun) {
-    for (int sig : {SIGTERM, SIGINT}) {
+TEST(WindowSignals, TermIntAndHupCloseTheWindowMidRun) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(sig);
         QTemporaryDir dir;
         AppOptions options;
