@@ -67,70 +67,6 @@ TEST(Startup, FailuresLeaveAUsableDialog) {
     EXPECT_TRUE(d.channel->opens.empty());
 }
 
-TEST(Startup, InitialValues) {
-    TestConsole c;
-    EXPECT_EQ(c.Texts({1028, 1029, 1030, 1031, 1032, 1137, 1004}), (Strings{"0", "0", "1", "0", "0", "0", ""}));
-    for (int id : {1082, 1083, 1084, 1085, 1086, 1095, 1096, 1097, 1110, 1111, 1113, 1114, 1115, 1116})
-        EXPECT_EQ(c.controls().Text(id), "") << id;
-    const std::set<int> ticked = {1012, 1017, 1006, 1125, 1134};
-    for (const Control& k : c.controls().All())
-        if (k.kind == ControlKind::CheckBox || k.kind == ControlKind::Radio) {
-            EXPECT_EQ(k.checked, ticked.count(k.id) ? 1 : 0) << k.id;
-        }
-    EXPECT_EQ(c.dlg->CurrentPage(), 0);
-    EXPECT_EQ(c.controls().TabSelection(), 0);
-    EXPECT_EQ(c.controls().Tabs(), (Strings{"STATUS", "MENU", "SETUP", "TP"}));
-    EXPECT_EQ(c.link().state, LinkState::Idle);
-    EXPECT_EQ(c.link().busy, 0);
-    EXPECT_TRUE(c.dlg->IsIdle());
-    EXPECT_TRUE(c.host.timers.empty());
-    EXPECT_TRUE(c.TakeWrites().empty());
-    for (int id : {2, 1021, 1052, 1132, 1061, 1122, 1070, 1071, 1117, 1087, 1088, 1103, 1109})
-        EXPECT_FALSE(c.controls().IsVisible(id)) << id;  // on no page
-}
-
-TEST(Startup, AppendsKeepTypedText) {
-    TestConsole c;
-    c.Do("tab 1; set 1028 42; set 1030 9; set 1003 typed ");
-    c.dlg->AppendMessage("one");
-    c.dlg->AppendMessage("two");
-    c.dlg->AppendStatus("line");
-    c.dlg->AppendStatus("next");
-    EXPECT_EQ(c.Message(), "typed onetwo");
-    EXPECT_EQ(c.Status(), "line\n\rnext\n\r");
-    EXPECT_EQ(c.Texts({1028, 1030}), (Strings{"42", "9"}));
-
-    // The same for a decoder that appends: a status answer.
-    c.Do("set 1029 11; tab 0; click 1050; ack");
-    c.Receive('F', {'0', 0x00, 0x41, 0x02});
-    EXPECT_EQ(c.Status(), "line\n\rnext\n\rSTATUS ERR : 00 SEN0 : 41 SEN1 : 02\r\n");
-    EXPECT_EQ(c.Texts({1028, 1029}), (Strings{"42", "11"}));
-}
-
-TEST(Startup, ExitEndsTheDialogAndClosesTheChannel) {
-    TestConsole c;
-    c.Click(1050);  // an exchange outstanding, TIMER_ACK armed
-    ASSERT_TRUE(c.host.TimerArmed(TIMER_ACK));
-    c.Click(1);
-    EXPECT_TRUE(c.host.ended);
-    EXPECT_TRUE(c.dlg->Ended());
-    EXPECT_EQ(c.channel->closes, 1);
-    EXPECT_FALSE(c.channel->connected);
-    EXPECT_FALSE(c.dlg->PortOpen());
-    EXPECT_TRUE(c.host.timers.empty());
-    // Nothing more happens afterwards.
-    const size_t writes = c.channel->writes.size();
-    c.Do("wait 10000; click 1050; ack");
-    EXPECT_EQ(c.channel->writes.size(), writes);
-    EXPECT_TRUE(c.host.boxes.empty());
-
-    TestConsole d;  // the window's close box does the same
-    d.dlg->OnClose();
-    EXPECT_TRUE(d.host.ended);
-    EXPECT_EQ(d.channel->closes, 1);
-    EXPECT_FALSE(d.channel->connected);
-}
-
 TEST(PortSettings, OkReopensAndRemembersThePort) {
     TestConsole c({}, "2");
     ASSERT_TRUE(c.dlg->PortOpen());
@@ -156,30 +92,6 @@ TEST(PortSettings, OkReopensAndRemembersThePort) {
     EXPECT_EQ(c.profile.values["KALVOR/PORT"], "4");
     TestConsole next({}, c.profile.values["KALVOR/PORT"]);
     EXPECT_EQ(next.channel->opens.back().port, 4);
-}
-
-TEST(PortSettings, PortThatCannotBeOpened) {
-    TestConsole c;
-    c.channel->failingPorts = {4};
-    c.Do("tab 2; click 1009");
-    const std::string message = c.Message();
-    c.Click(1020);
-    EXPECT_EQ(c.Boxes(), Strings{"Error|Can't open comport."});
-    EXPECT_EQ(c.channel->closes, 1);  // the port that worked was closed first
-    EXPECT_FALSE(c.channel->connected);
-    EXPECT_FALSE(c.dlg->PortOpen());
-    EXPECT_EQ(c.profile.writes, 0);
-    EXPECT_EQ(c.profile.values.count("KALVOR/PORT"), 0u);
-    // One line naming the port, its device (once) and the reason.
-    ASSERT_GT(c.Message().size(), message.size());
-    EXPECT_EQ(c.Message().substr(message.size()),
-              "\r\nCOM4 (" + c.channel->ResolvePort(4) + "): No such file or directory\r\n");
-
-    // With no port open, "OK" on another port opens it without closing anything.
-    c.Do("click 1007; click 1020");
-    EXPECT_EQ(c.channel->closes, 1);
-    EXPECT_TRUE(c.dlg->PortOpen());
-    EXPECT_EQ(c.profile.values["KALVOR/PORT"], "2");
 }
 
 TEST(PortSettings, RadiosGiveTheLineSettingsEvenWhileAnExchangeIsOutstanding) {
