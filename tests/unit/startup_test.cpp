@@ -1,4 +1,4 @@
-// Start-up and the main dialog: the remembered port, failures, initial values, appends, the end; and the
+// Start-up and the main dialog: the remembered port, failures, the end; and the
 // "SETUP" page: reopening with the chosen port, baud rate and parity, and its failures.
 #include <gtest/gtest.h>
 
@@ -65,6 +65,30 @@ TEST(Startup, FailuresLeaveAUsableDialog) {
     d.Do("tab 2; click 1020");  // "OK" on "SETUP" cannot prepare it either
     EXPECT_EQ(d.Boxes(), (Strings{"Error|You have to open Comm Port", "Error|Can't open comm port"}));
     EXPECT_TRUE(d.channel->opens.empty());
+}
+
+TEST(Startup, ExitEndsTheDialogAndClosesTheChannel) {
+    TestConsole c;
+    c.Click(1050);  // an exchange outstanding, TIMER_ACK armed
+    ASSERT_TRUE(c.host.TimerArmed(TIMER_ACK));
+    c.Click(1);
+    EXPECT_TRUE(c.host.ended);
+    EXPECT_TRUE(c.dlg->Ended());
+    EXPECT_EQ(c.channel->closes, 1);
+    EXPECT_FALSE(c.channel->connected);
+    EXPECT_FALSE(c.dlg->PortOpen());
+    EXPECT_TRUE(c.host.timers.empty());
+    // Nothing more happens afterwards.
+    const size_t writes = c.channel->writes.size();
+    c.Do("wait 10000; click 1050; ack");
+    EXPECT_EQ(c.channel->writes.size(), writes);
+    EXPECT_TRUE(c.host.boxes.empty());
+
+    TestConsole d;  // the window's close box does the same
+    d.dlg->OnClose();
+    EXPECT_TRUE(d.host.ended);
+    EXPECT_EQ(d.channel->closes, 1);
+    EXPECT_FALSE(d.channel->connected);
 }
 
 TEST(PortSettings, OkReopensAndRemembersThePort) {
