@@ -251,6 +251,31 @@ TEST(DispenseRun, NewDispenseResetsTheRunAndTheRejectMarks) {
     EXPECT_EQ(Settled(c), "2 sent 1/3/1 idle");
 }
 
+TEST(DispenseRun, DispenseWhileOutstandingOnlyEmptiesTheStatusPaneAndPurgeInThePauseIsSentNext) {
+    TestConsole c;
+    Dispense(c, {.upperCount = "05", .repeat = "2"});
+    c.Do("wait 400; set 1004 something; set 1028 09; click 1020");
+    EXPECT_EQ(c.Status(), "");
+    EXPECT_EQ(c.Frames().size(), 1u);
+    EXPECT_EQ(c.host.TimerDue(TIMER_ACK), 1000);
+    EXPECT_TRUE(c.host.boxes.empty());
+    AckAndAnswer(c, Answer14('E', "05"));  // the run goes on as before
+    c.host.Advance(500);
+    EXPECT_EQ(c.Frames(), (Strings{kUpper5, kUpper5}));
+
+    // "Purge" during the pause (the busy flag is clear then) becomes the next cycle's frame.
+    TestConsole p;
+    Dispense(p, {.upperCount = "05", .repeat = "3"});
+    AckAndAnswer(p, Answer14('E', "05"));
+    p.Do("wait 100; click 1051");
+    EXPECT_EQ(p.Frames(), (Strings{kUpper5, "04 50 02 44 03 11"}));
+    p.host.Advance(400);  // the pause ends: the stored frame is now Purge's
+    EXPECT_EQ(p.Frames(), (Strings{kUpper5, "04 50 02 44 03 11", "04 50 02 44 03 11"}));
+    AckAndAnswer(p, ResponseFrame('D', {'0'}));
+    EXPECT_EQ(p.Status(), "RESET\r\n");
+    EXPECT_EQ(Settled(p), "3 sent 1/5/0 idle");
+}
+
 TEST(DispenseRun, ResponseTime) {
     // Ticked before "DISPENSE": each cycle is timed from its own write.
     TestConsole c;
