@@ -118,6 +118,30 @@ TEST(PortSettings, OkReopensAndRemembersThePort) {
     EXPECT_EQ(next.channel->opens.back().port, 4);
 }
 
+TEST(PortSettings, PortThatCannotBeOpened) {
+    TestConsole c;
+    c.channel->failingPorts = {4};
+    c.Do("tab 2; click 1009");
+    const std::string message = c.Message();
+    c.Click(1020);
+    EXPECT_EQ(c.Boxes(), Strings{"Error|Can't open comport."});
+    EXPECT_EQ(c.channel->closes, 1);  // the port that worked was closed first
+    EXPECT_FALSE(c.channel->connected);
+    EXPECT_FALSE(c.dlg->PortOpen());
+    EXPECT_EQ(c.profile.writes, 0);
+    EXPECT_EQ(c.profile.values.count("KALVOR/PORT"), 0u);
+    // One line naming the port, its device (once) and the reason.
+    ASSERT_GT(c.Message().size(), message.size());
+    EXPECT_EQ(c.Message().substr(message.size()),
+              "\r\nCOM4 (" + c.channel->ResolvePort(4) + "): No such file or directory\r\n");
+
+    // With no port open, "OK" on another port opens it without closing anything.
+    c.Do("click 1007; click 1020");
+    EXPECT_EQ(c.channel->closes, 1);
+    EXPECT_TRUE(c.dlg->PortOpen());
+    EXPECT_EQ(c.profile.values["KALVOR/PORT"], "2");
+}
+
 TEST(PortSettings, RadiosGiveTheLineSettingsEvenWhileAnExchangeIsOutstanding) {
     struct Case {
         int baudRadio, baud, parityRadio, parity;  // parity as the channel takes it: 0 none, 1 odd, 2 even
