@@ -1,6 +1,6 @@
-// The window against the built-in simulated module, as `kalvor-tp --simulate` runs: the reader
-// thread's chunks reach the dialog through the Qt host, the trace records both directions, the
-// results file gets the dispense cycles. (What a status request shows is checked with the pictures.)
+// The window against the built-in simulated module, as `kalvor-tp --simulate` runs: no reader is
+// left when the window ends mid-exchange, and Ctrl+T starts and stops the trace. (What a status
+// request and a dispense run show is checked with the pictures.)
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>

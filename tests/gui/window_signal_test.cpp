@@ -1,6 +1,5 @@
-// SIGTERM and SIGINT in the middle of a dispense run close the window as its close box does:
-// the dialog ends through OnClose, the results file holds what was run, and the exit status is
-// 128 + the signal. A message box open at that moment is closed first.
+// A signal closes the window as its close box does, with exit status 128 + the signal; a message
+// box open at that moment is closed first.
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
