@@ -39,6 +39,7 @@ TEST(BurnIn, TraceAndResultsMatchWhatTheModuleSaw) {
     char dir[] = "/tmp/kalvor-burn-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
     const std::string trace = std::string(dir) + "/trace.txt", results = std::string(dir) + "/results.csv";
+    std::ofstream(results) << std::string(9000, 'x') << '\n';  // an older, longer file: written over, not into
     std::string script = "tab 1; click 1135; check 1026; set 1028 2; set 1030 6; ";
     for (int run = 0; run < 3; ++run) script += "click 1020; wait run 60000; ";
     AppOptions options = With(&AppOptions::trace);

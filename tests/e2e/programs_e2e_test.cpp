@@ -19,67 +19,36 @@
 #include "e2e_rig.h"
 #include "program_rig.h"
 
+using kalvor::e2e::ConsoleProcess;
 using kalvor::e2e::SimProcess;
-
-namespace {
-
-// kalvor-tp --headless ARGS in a fresh profile folder that holds `ini` as its profile, with `script` on
-// standard input (or in script.txt of that folder, for --script).
-class ConsoleRun {
-public:
-    ConsoleRun(const std::string& env, const std::string& args, const std::string& script, const std::string& ini = "") {
-        if (!mkdtemp(dir_)) return;
-        std::ofstream(std::string(dir_) + "/script.txt") << script;
-        if (!ini.empty()) std::ofstream(std::string(dir_) + "/kalvor-tp.ini") << ini;
-        const std::string input = args.find("--script") == std::string::npos ? "script.txt" : "/dev/null";
-        pipe_ = popen(("cd " + std::string(dir_) + " && env XDG_CONFIG_HOME=" + dir_ + " " + env + " " + KALVOR_BIN_DIR +
-                       "/kalvor-tp --headless " + args + " <" + input).c_str(), "r");
-    }
-    // Waits for the end and returns the exit status; the output is in `out`.
-    int Finish() {
-        if (!pipe_) return -1;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, pipe_)) > 0;) out.append(buf, n);
-        const int st = pclose(std::exchange(pipe_, nullptr));
-        std::filesystem::remove_all(dir_);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    ~ConsoleRun() { Finish(); }
-    std::string out;
-
-private:
-    char dir_[32] = "/tmp/kalvor-prog-XXXXXX";
-    FILE* pipe_ = nullptr;
-};
-
-}  // namespace
 
 TEST(Programs, HeadlessConsoleAgainstZedaSimAndASecondConsoleIsRefused) {
     SimProcess sim("--no-pacing --seed 5", "/dev/null");
     ASSERT_FALSE(sim.path.empty()) << "zeda-sim printed no device path";
-    const std::string env = "KALVOR_COM1=" + sim.path;
+    char dir[] = "/tmp/kalvor-prog-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string env = std::string("XDG_CONFIG_HOME=") + dir + " KALVOR_COM1=" + sim.path;
     // The first console keeps the port for a while; the second one starts meanwhile.
-    ConsoleRun first(env, "--trace", "print message\nclick 1050\nwait idle 5000\nprint status\nwait 1500\nquit\n");
+    ConsoleProcess first(env, "--headless --trace", "print message\nclick 1050\nwait idle 5000\nprint status\nwait 1500\nquit\n",
+                         std::string(dir) + "/first.txt");
     usleep(500 * 1000);
-    ConsoleRun second(env, "--script script.txt", "print message\nquit\n");
+    ConsoleProcess second(env, "--headless --script " + std::string(dir) + "/second.txt", "print message\nquit\n",
+                          std::string(dir) + "/second.txt");
     EXPECT_EQ(second.Finish(), kalvor::kExitBenchFailed);  // the port could not be opened: the run proves nothing
     EXPECT_NE(kalvor::e2e::Untimed(second.out).find("BOX Error: Can't open comport. init\n"), std::string::npos) << second.out;
     EXPECT_EQ(first.Finish(), 0);
     EXPECT_NE(first.out.find("1003: Com Port 1 is opened\n"), std::string::npos) << first.out;
     EXPECT_NE(first.out.find("] TX 04 50 02 46 03 13\n"), std::string::npos) << first.out;
     EXPECT_NE(first.out.find("1004: STATUS ERR : "), std::string::npos) << first.out;
-}
-
-TEST(Programs, RememberedPortAndScriptFile) {
-    SimProcess sim("--no-pacing", "/dev/null");
-    ASSERT_FALSE(sim.path.empty());
-    // PORT=3 in the profile with KALVOR_COM3 opens that one.
-    ConsoleRun port("KALVOR_COM3=" + sim.path, "", "print message\nprint 1008\nquit\n", "[KALVOR]\nPORT=3\n");
-    EXPECT_EQ(port.Finish(), 0);
-    EXPECT_EQ(port.out, "1003: Com Port 3 is opened\n1008: 1\n");
-    // A script file with an error (1054 is on the hidden TP page); the exit statuses of the
-    // program as a whole are checked on the installed tree.
-    EXPECT_EQ(ConsoleRun("", "--script script.txt", "print message\nclick 1054\n").Finish(), 1);
+    // The window with no display, or one that cannot be reached: told, and exit 2 instead of an
+    // abort in the toolkit.
+    for (const char* display : {"-u DISPLAY", "DISPLAY=:97.3"}) {
+        ConsoleProcess window("-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(display) + " " + env, "", "",
+                              std::string(dir) + "/window.txt");
+        EXPECT_EQ(window.Finish(), 2) << display << "\n" << window.out;
+        EXPECT_NE(window.out.find("use --headless, or run it in a desktop session"), std::string::npos) << window.out;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 // A signal in the middle of a run ends the session as "Cancel" then "quit" would: the run's

@@ -12,29 +12,6 @@
 using namespace kalvor;
 using namespace kalvor::guitest;
 
-TEST(PaneText, LinesAreCountedAndSkippedAsTheyAreShown) {
-    struct Case {
-        const char* text;
-        size_t breaks;
-        size_t skip1, skip2;  // where display lines 1 and 2 start
-    };
-    const Case cases[] = {
-        {"a\r\nb\n\rc", 2, 3, 6},
-        {"a\r\n\rb", 2, 3, 4},     // a pair, then a lone '\r': an empty line between
-        {"\n\n", 2, 1, 2},         // the same half twice: two breaks
-        {"a\rb\nc", 2, 2, 4},
-        {"abc", 0, 3, 3},          // fewer lines than asked: the end
-        {"", 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(ui::DisplayLineBreaks(c.text), c.breaks);
-        EXPECT_EQ(ui::SkipDisplayLines(c.text, 1), c.skip1);
-        EXPECT_EQ(ui::SkipDisplayLines(c.text, 2), c.skip2);
-        EXPECT_EQ(ui::SkipDisplayLines(c.text, 0), 0u);
-    }
-}
-
 TEST(WindowPanes, TheViewShowsTheNewestLinesOfThePaneThroughBothLimits) {
     Console c;
     ASSERT_TRUE(c.prepared);

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QPlainTextEdit>
 
 #include <filesystem>
@@ -72,6 +74,12 @@ TEST(WindowPorts, PortOptionInTheTooltipsAndAPulledAdapterComesBack) {
         << message;
     ASSERT_FALSE(closer.Seen().empty());
     EXPECT_EQ(closer.Seen().back().text, "Communication port lost");
+    // A box is as wide as its caption in a bold title, with room for the title bar's icon and buttons.
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    EXPECT_GE(closer.Seen().back().width,
+              fm.horizontalAdvance(QString::fromStdString(closer.Seen().back().caption)) + 5 * fm.height());
     ::unsetenv("KALVOR_COM3");  // the mapping --port made for this process
     std::filesystem::remove_all(dir);
 }

@@ -1,6 +1,5 @@
 // The window from the keyboard: Tab and Shift+Tab go through every visible, enabled control of
-// the page in the template's order and leave the panes; Enter presses the focused push button,
-// else the page's default button; Escape ends nothing.
+// the page in the template's order and leave the panes.
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -39,15 +38,6 @@ std::vector<int> Walk(Console& c, Qt::KeyboardModifiers modifiers, size_t steps)
     return seen;
 }
 
-// Records every push button click, whoever makes it.
-struct ClickSpy {
-    explicit ClickSpy(Console& c) {
-        for (const Control& k : c.table().All())
-            if (auto* b = k.kind == ControlKind::Button ? c.as<QPushButton>(k.id) : nullptr)
-                QObject::connect(b, &QPushButton::clicked, [this, id = k.id] { clicked.push_back(id); });
-    }
-    std::vector<int> clicked;
-};
 
 }  // namespace
 
@@ -81,71 +71,4 @@ TEST(WindowKeys, TabAndShiftTabFollowTheTemplateOnEveryPage) {
         std::vector<int> reversed(expected.rbegin(), expected.rend());
         EXPECT_EQ(backward, reversed);
     }
-}
-
-TEST(WindowKeys, EnterPressesTheDefaultOrFocusedButtonAndEscapeEndsNothing) {
-    AppOptions options;
-    options.simulate = 1;
-    Console c(options);
-    ASSERT_TRUE(c.prepared) << c.prepareError;
-    ASSERT_TRUE(c.dlg().PortOpen());
-    c.window().activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&c.window()));
-    ClickSpy spy(c);
-    c.ClickTab(1);
-    c.Click(1026);  // "UPPER": a dispense run can start
-    ASSERT_EQ(c.table().Checked(1026), 1);
-
-    struct Case {
-        int page;
-        int focus;     // the control with the focus (1005: the tab strip)
-        int expected;  // the button Enter presses, 0 for none
-    };
-    const Case cases[] = {
-        {1, 1030, 1020},  // "Repeat Count" presses "DISPENSE"
-        {1, 1028, 1020},  // "Upper Request Count" too
-        {1, 1026, 1020},  // a check box passes Enter on to the default button
-        {1, 1051, 1051},  // a focused push button is pressed itself ("Purge")
-        {0, 1005, 1050},  // "STATUS" on its page
-        {2, 1012, 1020},  // "OK" on "SETUP"
-        {3, 1005, 0},     // "TP" has no default button: nothing
-        {3, 1003, 0},     // the pane keeps Enter as a line break
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE("page " + std::to_string(k.page) + ", focus " + std::to_string(k.focus));
-        c.ClickTab(k.page);
-        ASSERT_TRUE(WaitFor([&] { return c.dlg().IsIdle(); }));
-        if (k.page == 1) {
-            c.Type(1028, "1");
-            c.Type(1030, "1");
-        }
-        c.window().activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&c.window()));
-        QWidget* target = k.focus == 1005 ? c.window().TabBar() : c.widget(k.focus);
-        target->setFocus(Qt::TabFocusReason);
-        ASSERT_EQ(QApplication::focusWidget(), target);
-        spy.clicked.clear();
-        QTest::keyClick(target, Qt::Key_Return);
-        EXPECT_EQ(spy.clicked, k.expected == 0 ? std::vector<int>{} : std::vector<int>{k.expected});
-        ASSERT_TRUE(WaitFor([&] { return c.dlg().IsIdle(); }));
-    }
-    EXPECT_FALSE(c.dlg().Ended());
-    EXPECT_EQ(c.table().Text(1032), "1");  // the one-cycle run that Enter in "Repeat Count" started
-
-    // Escape, on every page and in the middle of a run, ends nothing and presses nothing.
-    c.ClickTab(1);
-    c.Type(1030, "3");
-    c.Click(1020);
-    for (int page : {1, 0, 2, 3}) {
-        c.ClickTab(page);
-        spy.clicked.clear();
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &c.window(), Qt::Key_Escape);
-        EXPECT_TRUE(spy.clicked.empty()) << page;
-        EXPECT_FALSE(c.table().IsVisible(2));  // the template's "Cancel" stays hidden
-    }
-    EXPECT_TRUE(c.window().isVisible());
-    EXPECT_FALSE(c.dlg().Ended());
-    ASSERT_TRUE(WaitFor([&] { return c.table().Text(1032) == "3" && c.dlg().IsIdle(); }, 60000))
-        << "executed " << c.table().Text(1032);
-    EXPECT_TRUE(c.boxes.Seen().empty()) << c.boxes.Seen().front().text;
 }

@@ -16,13 +16,6 @@ Bytes Ask(Module& m, uint8_t cmd, const std::string& data = {}) {
     return r ? Bytes(r->frame.begin() + 4, r->frame.end() - 2) : Bytes{};
 }
 
-unsigned Dec2(const Bytes& d, std::size_t i) { return (d[i] & 0x0F) * 10u + (d[i + 1] & 0x0F); }
-unsigned Nibbles(const Bytes& d, std::size_t i, int n) {
-    unsigned v = 0;
-    for (int k = 0; k < n; ++k) v = v << 4 | (d[i + static_cast<std::size_t>(k)] & 0x0Fu);
-    return v;
-}
-
 SimOptions ModuleOptions(int model = 2000, unsigned upper = 2000, unsigned lower = 2000) {
     SimOptions o;
     o.model = model;
@@ -110,121 +103,6 @@ TEST(SimModule, DispenseCountsRefusesAndFailsOnTheChosenCycle) {
     EXPECT_TRUE(r.injectedError);
     EXPECT_EQ(Ask(chosen, 'E', "01")[4], '1');
     EXPECT_EQ(chosen.State().notesUpper, 1998u);
-}
-
-TEST(SimModule, RejectedNotesLeaveTheCassetteAndAreAnnouncedOneByOne) {
-    SimOptions o = ModuleOptions();
-    o.rejectRate = 0.5;
-    o.maxRejects = 98;
-    Module m(o);
-    const Reply r = *m.Execute('E', Text("40"));
-    const Bytes d(r.frame.begin() + 4, r.frame.end() - 2);
-    EXPECT_EQ(Dec2(d, 2), 40u);
-    const unsigned rejected = Dec2(d, 6);
-    EXPECT_GT(rejected, 0u);
-    EXPECT_EQ(m.State().notesUpper, 2000u - 40u - rejected);
-    EXPECT_EQ(m.State().rejectTray, rejected);
-    EXPECT_EQ(r.workMs, 300u + (40u + rejected) * 120u);
-    ASSERT_EQ(r.notices.size(), rejected);
-    uint32_t last = 0;
-    for (const Notice& n : r.notices) {
-        ASSERT_EQ(n.bytes.size(), 3u);
-        EXPECT_EQ(Bytes(n.bytes.begin(), n.bytes.begin() + 2), (Bytes{0x01, 0x9C}));
-        EXPECT_TRUE(Module::IsRejectReason(n.bytes[2]));
-        EXPECT_GT(n.atMs, last);
-        EXPECT_LE(n.atMs, r.workMs);
-        last = n.atMs;
-    }
-
-    o.rejectRate = 1.0;  // more than maxRejects in one dispense: "OVER REJECT"
-    o.maxRejects = 3;
-    Module jammed(o);
-    const Bytes j = Ask(jammed, 'E', "05");
-    EXPECT_EQ(j[4], 0x44);
-    EXPECT_EQ(Dec2(j, 6), 4u);
-}
-
-TEST(SimModule, StatusBitsFollowTheModelAndNeverLookLikeFrameBytes) {
-    SimOptions o = ModuleOptions(2000, 5, 9);
-    o.nearEnd = 10;
-    Module two(o);
-    EXPECT_EQ(Ask(two, 'F'), (Bytes{'0', 0x00, 0x40, 0x26}));  // both near-end, both cassettes in
-    Ask(two, 'i');  // one note into the reject tray
-    EXPECT_EQ(Ask(two, 'F')[3], 0x66);
-    Ask(two, 'E', "09");
-    EXPECT_EQ(Ask(two, 'F')[1], 0x38);  // ERR: the last error
-    EXPECT_EQ(Ask(two, 'D'), Text("0"));  // purge clears the error and the tray
-    EXPECT_EQ(Ask(two, 'F'), (Bytes{'0', 0x00, 0x40, 0x26}));
-
-    Module one(ModuleOptions(1000));
-    EXPECT_EQ(Ask(one, 'F'), (Bytes{'0', 0x00, 0x00, 0x02}));
-    Ask(one, 'v');
-    EXPECT_EQ(Ask(one, 'F')[3], 0x83) << "reject tray and cassette would read 0x03";
-}
-
-TEST(SimModule, DiagnosticAnswersCarryPlausibleDecodableValues) {
-    SimOptions o = ModuleOptions(2000, 2000, 0);
-    o.dipSwitches = 0xA5;
-    Module m(o);
-    const Bytes rom = Ask(m, 'G');
-    EXPECT_EQ(Bytes(rom.begin(), rom.begin() + 4), Text("2.07"));
-    EXPECT_NEAR(Nibbles(Ask(m, 'b'), 0, 4), 2400u, 20u);
-    const Bytes len = Ask(m, 'g');
-    ASSERT_EQ(len.size(), 12u);
-    EXPECT_EQ(Nibbles(len, 8, 4), 0u + len[0] + len[1] + len[2] + len[3] + len[4] + len[5]);
-    for (uint8_t b : Ask(m, 'k')) EXPECT_NEAR(b, 0x80, 3);
-    EXPECT_EQ(Ask(m, 's'), Bytes(80, '0'));
-    EXPECT_EQ(Ask(m, 'r'), Text(":5"));
-    EXPECT_EQ(m.Execute('u', {})->frame[3], 't');
-    EXPECT_EQ(Ask(m, 'p'), Text("07?00280" "07?00280"));
-    EXPECT_EQ(Ask(m, 'j'), Bytes{0x40});  // diverting from the empty lower cassette
-    EXPECT_EQ(Ask(m, 'w'), Bytes{0x40});
-    EXPECT_FALSE(m.Execute('t', {}).has_value());
-
-    Module one(ModuleOptions(1000));
-    EXPECT_EQ(Ask(one, 'p'), Text("07?00280"));
-    EXPECT_EQ(Ask(one, 'n'), Bytes{0x46});
-}
-
-TEST(SimModule, CalibrationRecordIsStoredAndTheAverageAlternates) {
-    Module m(ModuleOptions());
-    Bytes shortRecord = {0x15, '7', '?', '0', '2', '8', '0', 0x26, 0x3E, '0'};  // one-cassette form
-    shortRecord.insert(shortRecord.end(), 7, '0');
-    Bytes expected(shortRecord.begin() + 1, shortRecord.end());
-    expected.insert(expected.end(), 2, '0');  // padded to 18
-    EXPECT_EQ(Ask(m, 0x80, std::string(shortRecord.begin(), shortRecord.end())), expected);
-    EXPECT_EQ(Ask(m, 0x81), expected);
-
-    std::string named;
-    for (int i = 0; i < 3; ++i) {
-        const Bytes d = Ask(m, 0x82);
-        named += static_cast<char>(d[0]);
-        EXPECT_NEAR(Nibbles(d, 1, 3), d[0] == '0' ? 0x1F4u : 0x1EAu, 2u);
-    }
-    EXPECT_EQ(named, "010");
-    Module one(ModuleOptions(1000));
-    EXPECT_EQ(Ask(one, 0x82)[0], '0');
-    EXPECT_EQ(Ask(one, 0x82)[0], '0');
-}
-
-TEST(SimModule, EveryAnswerIsAParseableFrameInAnyState) {
-    for (int model : {1000, 2000}) {
-        for (unsigned notes : {0u, 1u, 3u}) {
-            SimOptions o = ModuleOptions(model, notes, notes);
-            o.rejectRate = 0.5;
-            Module m(o);
-            for (int cmd = 0; cmd < 256; ++cmd) {
-                const auto c = static_cast<uint8_t>(cmd);
-                const std::vector<std::size_t> lens = CommandDataLengths(c);
-                if (lens.empty()) continue;
-                // Calibration data of 0x03 throughout: stored as is, answered without frame bytes.
-                const std::optional<Reply> r = m.Execute(c, Bytes(lens.back(), c == 0x80 ? 0x03 : '1'));
-                ASSERT_TRUE(r.has_value()) << cmd;
-                EXPECT_TRUE(WellFormedResponse(r->frame)) << "model " << model << " command " << cmd;
-                EXPECT_EQ(r->frame[3], c == 'u' ? 't' : c);
-            }
-        }
-    }
 }
 
 }  // namespace

@@ -99,23 +99,6 @@ TEST(CalibrationSet, SecondBlockFromItsOwnAverage) {
     EXPECT_EQ(c.Texts({1113, 1114}), (Strings{"", ""}));
 }
 
-TEST(CalibrationSet, WriteThenReadRoundTripsThroughTheModule) {
-    zeda::SimOptions sim;
-    sim.model = 2000;
-    zeda::Module module(sim);
-    TestConsole c(kCalibration);
-    Set(c, {.plus2 = "25", .minus2 = "10", .len2a = "41", .len2b = "66", .average2 = "400"}, true);
-    const auto w = c.CommandWrites();
-    ASSERT_EQ(w.size(), 1u);
-    const Bytes& frame = w[0].bytes;
-    const auto reply = module.Execute(frame[3], zeda::Bytes(frame.begin() + 4, frame.end() - 2));
-    ASSERT_TRUE(reply);
-    c.host.Deliver({0x06});
-    c.host.Deliver(Bytes(reply->frame.begin(), reply->frame.end()));
-    EXPECT_EQ(c.Texts({1085, 1086, 1095, 1096, 1113, 1114, 1115, 1116}),
-              (Strings{"680", "459", "38", "62", "500", "399", "41", "66"}));
-}
-
 TEST(CalibrationSet, LimitBoxes) {
     struct Case {
         Environment e;

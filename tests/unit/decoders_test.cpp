@@ -188,22 +188,6 @@ TEST(Decoders, SeepromRepliesFillBothBlocksAndTheAverageGoesToTheBlockItNames) {
     EXPECT_EQ(c.Texts({1082, 1097}), (Strings{"fff", "af0"}));
 }
 
-TEST(Decoders, NoticesByIdOrCommandByte) {
-    TestConsole c;
-    std::string m = c.Message();
-    c.Receive('F', {'X', 0x00, 0x41, 0x02}, cmd::Notice);
-    EXPECT_EQ(c.Status(), "STATUS ERR : 00 SEN0 : 41 SEN1 : 02\r\n");
-    EXPECT_EQ(c.Message(), m + "\r\n 9c 02 46 58");
-    m = c.Message();
-    c.Receive(cmd::Notice, {'1'}, cmd::Notice);
-    EXPECT_EQ(c.Message(), m + "\r\n 9c 02 9c 31\r\n 9c 02 9c 31");
-    m = c.Message();
-    c.Receive(cmd::Notice, {0xAB});
-    EXPECT_EQ(c.Message(), m + "\r\n 50 02 9c ab");
-    c.Receive('u', {'1'}, cmd::Notice);  // after a decoder that replaces the pane
-    EXPECT_EQ(c.Message(), "Default\r\n 9c 02 75 31");
-}
-
 TEST(Decoders, RawFramesAreShownAndMarkRejectReasons) {
     TestConsole c;
     std::string m = c.Message();

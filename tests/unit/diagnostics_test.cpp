@@ -34,8 +34,6 @@ const Button kButtons[] = {
     {3, 1123, "Reject Bill", "04 50 02 76 03 23", "04 50 02 77 03 22", true, true},
 };
 
-void AckAndAnswer(TestConsole& c, const Bytes& answer) { c.host.Deliver(Concat({{ACK}, answer})); }
-
 }  // namespace
 
 TEST(DiagnosticCommands, EveryButtonSendsItsFrameForEitherCassette) {
@@ -79,25 +77,4 @@ TEST(DiagnosticCommands, BusyGuard) {
             EXPECT_EQ(c.Frames(), (Strings{kButtons[0].upperFrame, b.upperFrame, b.upperFrame}));
         }
     }
-
-    // The same during a dispense cycle.
-    TestConsole c;
-    c.Do("tab 1; click 1026; set 1028 05; click 1020; tab 3");
-    for (const Button& b : kButtons)
-        if (b.guarded) c.Click(b.id);
-    EXPECT_EQ(c.Frames(), Strings{"04 50 02 45 30 35 03 15"});
-}
-
-TEST(DiagnosticCommands, AnswersAfterTheNewLine) {
-    // "RVDT" for the upper cassette: its ten values land on the line that the click started.
-    TestConsole c;
-    c.Do("tab 3; click 1058");
-    AckAndAnswer(c, ResponseFrame('k', {0x80, 0x7F, 0x81, 0x85, 0x7B, 0x80, 0x80, 0x80, 0x80, 0x00}));
-    EXPECT_EQ(c.Message(), "Com Port 1 is opened\r\n 00  01  -1  -5  05  00  00  00  00  -128 \r\n");
-    EXPECT_EQ(c.link().busy, 0);
-    // "Reject Bill" for the lower cassette: the line break at once, "Default" for the answer.
-    c.Do("click 1126; click 1123");
-    EXPECT_EQ(c.Message(), "Com Port 1 is opened\r\n 00  01  -1  -5  05  00  00  00  00  -128 \r\n\r\n");
-    AckAndAnswer(c, ResponseFrame('w', {'1'}));
-    EXPECT_EQ(c.Message(), "Default");
 }

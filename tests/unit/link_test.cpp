@@ -1,5 +1,5 @@
 // The stored command frame byte for byte (the frame of each button is tested with its page), the
-// link state machine on the virtual clock, reassembly of any split, and modal boxes.
+// link state machine on the virtual clock, and reassembly of any split.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -199,24 +199,6 @@ TEST(Link, BadBccIsAnsweredWithNakAndTheThirdGivesUp) {
     EXPECT_EQ(c.Status(), kStatusLine);
 }
 
-TEST(Link, SohInsideAFrameShowsTheUnfinishedFrameFirst) {
-    TestConsole c;
-    const std::string before = c.Message();
-    c.channel->writes.clear();
-    c.host.Deliver({SOH, 'P', STX, 'F', '0'});
-    EXPECT_EQ(Snap(c), "InFrame 0/0/0 FRAME@150");
-    c.host.Advance(100);
-    c.host.Deliver({SOH, 'P'});  // restarts the 150 ms from itself
-    EXPECT_EQ(c.Message(), before + " 01 50 02 46 30\r\n");
-    EXPECT_EQ(Snap(c), "InFrame 0/0/0 FRAME@250");
-    EXPECT_TRUE(c.channel->writes.empty());
-    // Within one chunk: the unfinished frame is shown before the next one is decoded.
-    c.host.Deliver(Concat({{STX, 'F'}, kSpeedAnswer}));
-    EXPECT_EQ(c.Message(), before + " 01 50 02 46 30\r\n 01 50 02 46\r\n 291 ");
-    EXPECT_EQ(c.TimedWrites(), Strings{"100: 06"});
-    EXPECT_EQ(Snap(c), "Idle 0/0/0");
-}
-
 TEST(Link, UnfinishedFrameIsShownRawAfter150MsAndTheRestIgnored) {
     TestConsole c;
     c.Do("click 1050; ack; wait 1000");
@@ -239,21 +221,6 @@ TEST(Link, UnfinishedFrameIsShownRawAfter150MsAndTheRestIgnored) {
     c.host.Deliver(Concat({{ACK}, kStatusAnswer}));
     EXPECT_EQ(c.Status(), kStatusLine);
     EXPECT_EQ(c.TimedWrites(), (Strings{"1150: " + kStatusFrame, "1150: 06"}));
-}
-
-TEST(Link, TimerFrameExpiryPostsTheRawHandOver) {
-    TestConsole c;
-    const std::string before = c.Message();
-    c.host.Deliver({SOH, 0x9C, '<'});
-    c.host.KillTimer(TIMER_FRAME);  // the expiry by hand, to see it before the posted message runs
-    c.dlg->OnTimer(TIMER_FRAME);
-    EXPECT_EQ(c.Message(), before);
-    ASSERT_EQ(c.host.posted.size(), 1u);
-    EXPECT_EQ(c.host.posted[0].second, 3u);
-    EXPECT_EQ(Snap(c), "Idle 0/0/0");
-    c.host.RunPosted();
-    EXPECT_EQ(c.Message(), before + " 01 9c 3c\r\n");
-    EXPECT_EQ(c.controls().Checked(1119), 1);
 }
 
 TEST(Link, FrameEndsAtTheFirstEtxAndAt121Bytes) {
@@ -299,28 +266,6 @@ TEST(Link, FrameEndsAtTheFirstEtxAndAt121Bytes) {
     EXPECT_EQ(c.TimedWrites(), Strings{"1000: 15"});
     EXPECT_EQ(c.link().rxLength, 7);
     EXPECT_EQ(Snap(c), "Idle 0/0/1 FRAME@2000");  // the rest is ignored until the next SOH
-}
-
-TEST(Link, BusyFlagGuardsTheGuardedButtonsOnly) {
-    TestConsole c;
-    SendStatus(c, "wait 500; click 1050");  // the second click is ignored while the exchange is outstanding
-    EXPECT_EQ(Snap(c), "AwaitAck busy 0/0/0 ACK@2000");
-    // "READ DIP" sends anyway, replaces the stored frame and restarts the ACK wait.
-    c.Do("tab 3; click 1069");
-    EXPECT_EQ(Snap(c), "AwaitAck busy 0/0/0 ACK@2500");
-    c.host.Advance(2000);  // the resend writes the new frame
-    EXPECT_EQ(c.TimedWrites(), (Strings{"0: " + kStatusFrame, "500: 04 50 02 72 03 27", "2500: 04 50 02 72 03 27"}));
-    // A NAKed frame keeps the exchange outstanding; a good frame clears it before its decoder runs.
-    c.host.Deliver({ACK});
-    c.host.Deliver(WithBadBcc(kStatusAnswer));
-    c.Do("tab 0; click 1050");
-    EXPECT_EQ(Hex(c.channel->writes.back().bytes), "15");
-    std::string inBox;
-    c.host.onBox = [&](const Box&) { inBox = Snap(c); };
-    c.Receive('D', {0x3A});
-    EXPECT_EQ(inBox, "Idle 0/0/0");
-    c.Click(1050);
-    EXPECT_EQ(Hex(c.channel->writes.back().bytes), kStatusFrame);
 }
 
 // --- Reassembly ------------------------------------------------------------------------------
@@ -387,22 +332,4 @@ TEST(Reassembly, AnySplitOfTheStreamGivesTheSameResult) {
         for (size_t total = 0; total < kStream.size(); total += sizes.back()) sizes.push_back(size(rng));
         ASSERT_EQ(RunSplit(sizes), whole) << "split " << split;
     }
-}
-
-// --- Modal boxes -----------------------------------------------------------------------------
-
-TEST(Modal, BoxOpenedWhileAChunkIsHandledHoldsBackTheNextChunk) {
-    TestConsole c;
-    const std::string before = c.Message();
-    c.channel->writes.clear();
-    Strings inBox;
-    c.host.onBox = [&](const Box&) {
-        c.host.Deliver(kSpeedAnswer);
-        inBox = {c.Message(), c.Status(), std::to_string(c.channel->writes.size())};
-    };
-    c.Receive('D', {0x3A});
-    EXPECT_EQ(inBox, (Strings{before, "", "1"}));  // the speed frame waited, and "RESET" comes after the box
-    EXPECT_EQ(c.Status(), "RESET\r\n");
-    EXPECT_EQ(c.Message(), before + " 291 ");
-    EXPECT_EQ(c.channel->writes.size(), 2u);
 }

@@ -113,29 +113,3 @@ TEST(PageSwitch, LowerControlsFollowTheModel) {
     EXPECT_EQ(modelAndLower(), "10 000");
     EXPECT_EQ(c.Enabled({1026, 1028, 1031}), "110");  // the others stay as the template has them
 }
-
-TEST(PageSwitch, EnvironmentPageStartsEmptyButOtherTextSurvives) {
-    TestConsole c({.calibrationTabs = true});
-    c.Tab(4);
-    const std::initializer_list<int> edits = {1082, 1085, 1086, 1095, 1096, 1097, 1110, 1111, 1113, 1114, 1115, 1116};
-    for (int id : edits) EXPECT_EQ(c.controls().Text(id), "") << id;
-    EXPECT_EQ(c.Texts({1083, 1084}), (Strings{"30", "13"}));
-
-    // Values typed and read back are gone after leaving and re-entering the page.
-    c.Do("set 1082 500; set 1083 25; set 1097 abc; ack; click 1099; ack");  // the first ACK is a stray byte
-    c.Receive(0x81, {0x36, 0x38, 0x30, 0x34, 0x35, 0x39, 38, 62, 0x30});
-    EXPECT_EQ(c.controls().Text(1085), "680");
-    c.Do("tab 5; tab 4");
-    for (int id : edits) EXPECT_EQ(c.controls().Text(id), "") << id;
-    EXPECT_EQ(c.Texts({1083, 1084}), (Strings{"30", "13"}));
-
-    // Text typed and ticks set on pages 0-3 survive every switch.
-    c.Do("tab 1; set 1028 12; set 1029 34; set 1030 7; set 1003 my notes; set 1004 status notes");
-    c.Do("click 1026; click 1068; tab 3; click 1126");
-    for (int page : {2, 3, 0, 1, 5, 4, 3, 1, 0}) {
-        SCOPED_TRACE(page);
-        c.Tab(page);
-        EXPECT_EQ(c.Texts({1028, 1029, 1030, 1003, 1004}), (Strings{"12", "34", "7", "my notes", "status notes"}));
-        EXPECT_EQ(c.Checks({1026, 1068, 1126, 1125}), "1110");
-    }
-}

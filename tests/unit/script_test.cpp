@@ -156,24 +156,6 @@ TEST(ScriptNames, ResolveActAndRefuse) {
     }
 }
 
-TEST(ScriptNames, BurnInByNamesAgainstTheModule) {
-    zeda::SimOptions sim;
-    sim.model = 2000;
-    sim.lowerPresent = true;
-    zeda::Module module(sim);
-    ConsoleOptions options;
-    options.simulatedModel = 1;
-    ScriptRig rig(options, &module);
-    const int status = rig.Run(
-        "tab MENU\ncheck UPPER\ncheck LOWER\nset \"Upper Request Count\" 2\nset \"Lower Request Count\" 3\n"
-        "set \"Repeat Count\" 4\nclick DISPENSE\nwait run 600000\nprint \"Executed Count\"\n"
-        "print \"Total Dispense Count\"\n");
-    EXPECT_EQ(status, 0) << rig.err.str();
-    EXPECT_EQ(rig.out.str(), "1032: 4\n1031: 20\n");
-    EXPECT_EQ(rig.console.Frames().front(), "04 50 02 56 30 32 30 33 03 02");
-    EXPECT_LT(rig.console.host.now, 600000);  // the wait ended with the run
-}
-
 TEST(ScriptFile, OnlyAReadableFileIsAScript) {
     char dir[] = "/tmp/kalvor-script-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);

@@ -1,4 +1,4 @@
-// Start-up and the main dialog: the remembered port, failures, initial values, appends, the end; and the
+// Start-up and the main dialog: the remembered port, failures, the end; and the
 // "SETUP" page: reopening with the chosen port, baud rate and parity, and its failures.
 #include <gtest/gtest.h>
 
@@ -65,46 +65,6 @@ TEST(Startup, FailuresLeaveAUsableDialog) {
     d.Do("tab 2; click 1020");  // "OK" on "SETUP" cannot prepare it either
     EXPECT_EQ(d.Boxes(), (Strings{"Error|You have to open Comm Port", "Error|Can't open comm port"}));
     EXPECT_TRUE(d.channel->opens.empty());
-}
-
-TEST(Startup, InitialValues) {
-    TestConsole c;
-    EXPECT_EQ(c.Texts({1028, 1029, 1030, 1031, 1032, 1137, 1004}), (Strings{"0", "0", "1", "0", "0", "0", ""}));
-    for (int id : {1082, 1083, 1084, 1085, 1086, 1095, 1096, 1097, 1110, 1111, 1113, 1114, 1115, 1116})
-        EXPECT_EQ(c.controls().Text(id), "") << id;
-    const std::set<int> ticked = {1012, 1017, 1006, 1125, 1134};
-    for (const Control& k : c.controls().All())
-        if (k.kind == ControlKind::CheckBox || k.kind == ControlKind::Radio) {
-            EXPECT_EQ(k.checked, ticked.count(k.id) ? 1 : 0) << k.id;
-        }
-    EXPECT_EQ(c.dlg->CurrentPage(), 0);
-    EXPECT_EQ(c.controls().TabSelection(), 0);
-    EXPECT_EQ(c.controls().Tabs(), (Strings{"STATUS", "MENU", "SETUP", "TP"}));
-    EXPECT_EQ(c.link().state, LinkState::Idle);
-    EXPECT_EQ(c.link().busy, 0);
-    EXPECT_TRUE(c.dlg->IsIdle());
-    EXPECT_TRUE(c.host.timers.empty());
-    EXPECT_TRUE(c.TakeWrites().empty());
-    for (int id : {2, 1021, 1052, 1132, 1061, 1122, 1070, 1071, 1117, 1087, 1088, 1103, 1109})
-        EXPECT_FALSE(c.controls().IsVisible(id)) << id;  // on no page
-}
-
-TEST(Startup, AppendsKeepTypedText) {
-    TestConsole c;
-    c.Do("tab 1; set 1028 42; set 1030 9; set 1003 typed ");
-    c.dlg->AppendMessage("one");
-    c.dlg->AppendMessage("two");
-    c.dlg->AppendStatus("line");
-    c.dlg->AppendStatus("next");
-    EXPECT_EQ(c.Message(), "typed onetwo");
-    EXPECT_EQ(c.Status(), "line\n\rnext\n\r");
-    EXPECT_EQ(c.Texts({1028, 1030}), (Strings{"42", "9"}));
-
-    // The same for a decoder that appends: a status answer.
-    c.Do("set 1029 11; tab 0; click 1050; ack");
-    c.Receive('F', {'0', 0x00, 0x41, 0x02});
-    EXPECT_EQ(c.Status(), "line\n\rnext\n\rSTATUS ERR : 00 SEN0 : 41 SEN1 : 02\r\n");
-    EXPECT_EQ(c.Texts({1028, 1029}), (Strings{"42", "11"}));
 }
 
 TEST(Startup, ExitEndsTheDialogAndClosesTheChannel) {
