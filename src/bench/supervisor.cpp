@@ -73,7 +73,7 @@ bool PathPresent(const std::string& path) {
 
 // One module of the bench as the supervisor runs it.
 struct Module {
-    BenchModule spec;
+    BenchModule entry;
     ModuleStatus status;
     std::unique_ptr<ChildProcess> child;
     std::string errBuffer, eventsBuffer;
@@ -85,8 +85,8 @@ struct Module {
 
 class Supervisor {
 public:
-    Supervisor(const BenchOptions& o, std::vector<BenchModule> specs, std::string out)
-        : m_o(o), m_out(std::move(out)), m_specs(std::move(specs)), m_display(m_specs, o.display) {}
+    Supervisor(const BenchOptions& o, std::vector<BenchModule> entries, std::string out)
+        : m_o(o), m_out(std::move(out)), m_entries(std::move(entries)), m_display(m_entries, o.display) {}
 
     int Run();
 
@@ -102,7 +102,7 @@ private:
 
     const BenchOptions& m_o;
     std::string m_out;
-    std::vector<BenchModule> m_specs;
+    std::vector<BenchModule> m_entries;
     std::vector<Module> m_modules;
     LiveDisplay m_display;
     std::ofstream m_log;
@@ -113,7 +113,7 @@ private:
 };
 
 std::vector<std::string> Supervisor::ChildArgs(const Module& m) const {
-    const BenchModule& b = m.spec;
+    const BenchModule& b = m.entry;
     std::vector<std::string> a = {"kalvor-tp", "--headless", "--script", m_o.script, "--port", "COM1=" + b.path,
                                   "--module", b.name};
     if (!b.baud.empty()) a.insert(a.end(), {"--baud", b.baud});
@@ -140,14 +140,14 @@ void Supervisor::EndUnstarted(Module& m, const std::string& why, int status) {
     m.exitStatus = status;
     m.status.state = ModuleState::Failed;
     m.closing = why + " (exit " + std::to_string(status) + ")";
-    Log(m.spec.name, m.closing);
-    m_display.Plain(m.spec.name, m.closing);
+    Log(m.entry.name, m.closing);
+    m_display.Plain(m.entry.name, m.closing);
 }
 
 void Supervisor::StartOrWait(Module& m, int64_t now) {
-    if (!PathPresent(m.spec.path)) {
+    if (!PathPresent(m.entry.path)) {
         if (now - m.waitingSinceMs >= static_cast<int64_t>(m_o.portWaitS) * 1000)
-            EndUnstarted(m, m.spec.path + " did not appear within " + std::to_string(m_o.portWaitS) +
+            EndUnstarted(m, m.entry.path + " did not appear within " + std::to_string(m_o.portWaitS) +
                                 " s: port not opened", kExitBenchFailed);
         return;
     }
@@ -159,8 +159,8 @@ void Supervisor::StartOrWait(Module& m, int64_t now) {
         return;
     }
     m.status.state = ModuleState::Running;
-    Log(m.spec.name, "started on " + m.spec.path + " (pid " + std::to_string(m.child->Pid()) + ")");
-    m_display.Plain(m.spec.name, "running on " + m.spec.path);
+    Log(m.entry.name, "started on " + m.entry.path + " (pid " + std::to_string(m.child->Pid()) + ")");
+    m_display.Plain(m.entry.name, "running on " + m.entry.path);
 }
 
 void Supervisor::ReadChild(Module& m, int fd) {
@@ -171,14 +171,14 @@ void Supervisor::ReadChild(Module& m, int fd) {
     for (std::string& line : TakeLines(buffer)) {
         if (events) {
             ApplyEvent(line, m_burnPlanned, m.status);
-            if (!m.status.progressLine.empty()) m_display.Progress(m.spec.name, m.status.progressLine);
+            if (!m.status.progressLine.empty()) m_display.Progress(m.entry.name, m.status.progressLine);
             continue;
         }
         if (line.rfind("kalvor-tp: ", 0) == 0) line.erase(0, 11);
         if (line.empty()) continue;
         // The session's closing line is logged once it has ended, with the status the bench gives it.
         if (line.find(" (exit ") != std::string::npos) m.closing = line;
-        else Log(m.spec.name, line);
+        else Log(m.entry.name, line);
     }
 }
 
@@ -205,8 +205,8 @@ void Supervisor::Finish(Module& m) {
     m.closing = closing + " (exit " + std::to_string(status) + ")";
     m.exitStatus = status;
     m.status.state = status == kExitOk ? ModuleState::Done : ModuleState::Failed;
-    Log(m.spec.name, m.closing);
-    m_display.Plain(m.spec.name, std::string(StateName(m.status.state)) + ": " + m.closing);
+    Log(m.entry.name, m.closing);
+    m_display.Plain(m.entry.name, std::string(StateName(m.status.state)) + ": " + m.closing);
     m.child.reset();
 }
 
@@ -215,7 +215,7 @@ void Supervisor::WriteReport() {
     r.output = m_out + "/report.html";
     r.limits = m_o.limits;
     for (const Module& m : m_modules) {
-        const std::string file = m_out + "/" + m.spec.name + (m_o.jsonl ? ".jsonl" : ".csv");
+        const std::string file = m_out + "/" + m.entry.name + (m_o.jsonl ? ".jsonl" : ".csv");
         if (PathPresent(file)) r.inputs.push_back(file);
     }
     if (r.inputs.empty()) {
@@ -261,16 +261,16 @@ int Supervisor::Run() {
     ::signal(SIGPIPE, SIG_IGN);
 
     const int64_t start = NowMs();
-    for (const BenchModule& b : m_specs) {
+    for (const BenchModule& b : m_entries) {
         Module m;
-        m.spec = b;
+        m.entry = b;
         m.waitingSinceMs = start;
         m.status.planned = m_burnPlanned;
         m_modules.push_back(std::move(m));
     }
     for (Module& m : m_modules) {
-        Log(m.spec.name, m.spec.path + (PathPresent(m.spec.path) ? "" : ": waiting for it to appear"));
-        if (!PathPresent(m.spec.path)) m_display.Plain(m.spec.name, "waiting for " + m.spec.path);
+        Log(m.entry.name, m.entry.path + (PathPresent(m.entry.path) ? "" : ": waiting for it to appear"));
+        if (!PathPresent(m.entry.path)) m_display.Plain(m.entry.name, "waiting for " + m.entry.path);
     }
 
     std::vector<pollfd> fds;
@@ -286,7 +286,7 @@ int Supervisor::Run() {
             for (Module& m : m_modules) {
                 if (m.child) m.child->Signal(sig);
                 else if (!m.finished())
-                    EndUnstarted(m, m.spec.path + " had not appeared: not started, interrupted by " +
+                    EndUnstarted(m, m.entry.path + " had not appeared: not started, interrupted by " +
                                         std::string(SignalName(sig)), 128 + m_signal);
             }
         }
@@ -341,7 +341,7 @@ int Supervisor::Run() {
     WriteReport();
     std::vector<int> statuses;
     for (const Module& m : m_modules) {
-        m_display.Say(STDERR_FILENO, m.spec.name + ": " + m.closing);
+        m_display.Say(STDERR_FILENO, m.entry.name + ": " + m.closing);
         statuses.push_back(m.exitStatus);
     }
     const int status = CombineExitStatus(statuses, m_signal);
