@@ -9,8 +9,8 @@
 //                                      give-ups, and who was late (see Lateness below)
 //   bench_modules whose DIR MODULE     the same verdict again on a folder a busy run kept
 //
-// The script is today's equivalent of `burn CYCLES`: one dispense run of CYCLES (Repeat Count),
-// two notes from the upper cassette a cycle. Console-side CPU is the user+system time of the
+// The script is `burn CYCLES`, two notes from the upper cassette a cycle (the busy bench: one run
+// of a large Repeat Count for the time given). Console-side CPU is the user+system time of the
 // console processes (the supervisor and its sessions, all waited for, so getrusage(RUSAGE_CHILDREN)
 // counts them), taken before the simulators are stopped; the simulators' own CPU is not in it.
 //
@@ -251,9 +251,11 @@ std::string WhoseGiveUp(const std::string& trace, const std::string& simLog) {
 
 std::string Script(const std::string& dir, unsigned cycles, long waitMs) {
     const std::string path = dir + "/script.txt";
-    std::ofstream(path) << "tab 1\ncheck UPPER\nset \"Upper Request Count\" 2\nset \"Repeat Count\" " << cycles
-                        << "\nclick DISPENSE\n"
-                        << (waitMs > 0 ? "wait " + std::to_string(waitMs) : std::string("wait run 6000000")) << "\nquit\n";
+    std::ofstream script(path);
+    script << "tab 1\ncheck UPPER\nset \"Upper Request Count\" 2\n";
+    // A run for a time (the busy bench), or a burn of CYCLES.
+    if (waitMs > 0) script << "set \"Repeat Count\" " << cycles << "\nclick DISPENSE\nwait " << waitMs << "\nquit\n";
+    else script << "burn " << cycles << "\nquit\n";
     return path;
 }
 
@@ -320,8 +322,7 @@ int Scale(int n, unsigned cycles) {
     }
     const double loneCpuPerCycle = lone.cpuS / std::max(1u, loneRecords.cycles);
     const double benchCpuPerCycle = bench.cpuS / std::max(1u, benchRecords.cycles);
-    std::printf("modules %d, script: Repeat Count %u (today's equivalent of burn %u), zeda-sim %s\n", n, cycles, cycles,
-                sim.c_str());
+    std::printf("modules %d, script: burn %u, zeda-sim %s\n", n, cycles, sim.c_str());
     std::printf("alone:  wall %.2f s, cycles %u, give-ups %u, CPU %.3f s = %.2f ms per cycle, peak memory %ld kB, exit %d\n",
                 lone.wallS, loneRecords.cycles, loneRecords.giveUps, lone.cpuS, loneCpuPerCycle * 1e3, lone.peakRssKb,
                 lone.status);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "burnin/burn_in_recorder.h"
 #include "protocol/link.h"
@@ -26,8 +27,16 @@ std::string Ms(int64_t us) {
 
 }  // namespace
 
+void ProgressLine::OnBurnPlanned(unsigned planned) {
+    if (planned == 0) EndLine();
+    m_planned = planned;
+    m_burnStarted = false;
+}
+
 void ProgressLine::OnRunStarted(const RunTime& t, unsigned repeatCount) {
-    m_repeat = repeatCount;
+    // The runs of one burn make one count.
+    if (m_planned > 0 && std::exchange(m_burnStarted, true)) return;
+    m_repeat = m_planned > 0 ? m_planned : repeatCount;
     m_done = m_dispensed = m_rejected = m_errors = 0;
     m_startUs = t.monoUs;
     m_lastUs = -1;
@@ -52,7 +61,9 @@ void ProgressLine::OnCycleFailed(const RunTime& t, CycleEnd how) {
     Show(t.monoUs);
 }
 
-void ProgressLine::OnRunEnded(const RunTime&, RunEnd) { EndLine(); }
+void ProgressLine::OnRunEnded(const RunTime&, RunEnd) {
+    if (m_planned == 0) EndLine();
+}
 
 void ProgressLine::EndLine() {
     if (m_redraw && m_drawn) m_out << "\n" << std::flush;

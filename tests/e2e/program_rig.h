@@ -15,33 +15,17 @@
 #include <utility>
 #include <vector>
 
+#include "support/csv_rows.h"
+
 namespace kalvor::e2e {
+
+using kalvor::test::ReadCsv;
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-// The rows of a results file, fields unquoted; a quoted field may hold a line break.
-inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
-    std::vector<std::vector<std::string>> rows;
-    std::ifstream in(path);
-    for (std::string line, more; std::getline(in, line);) {
-        while (std::count(line.begin(), line.end(), '"') % 2 && std::getline(in, more)) line += "\n" + more;
-        std::vector<std::string> fields;
-        std::string field;
-        bool quoted = false;
-        for (char c : line) {
-            if (c == '"') quoted = !quoted;
-            else if (c == ',' && !quoted) fields.push_back(field), field.clear();
-            else field += c;
-        }
-        fields.push_back(field);
-        rows.push_back(fields);
-    }
-    return rows;
 }
 
 // zeda-sim ARGS; `path` is the line it serves (its first line of output), its counters land in

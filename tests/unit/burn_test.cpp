@@ -10,6 +10,8 @@
 
 #include "app/headless/script_runner.h"
 #include "burnin/burn_in_recorder.h"
+#include "burnin/progress_line.h"
+#include "support/csv_rows.h"
 #include "support/script_test_host.h"
 #include "support/test_host.h"
 #include "zeda_module.h"
@@ -55,23 +57,31 @@ TEST(Burn, RunsOfAtMost999UntilNWrittenAndAModuleErrorEndsIt) {
         std::string why;
         ASSERT_TRUE(recorder.Open(path, why)) << why;
         console.dlg->Events().Add(&recorder);
+        std::ostringstream progressText;
+        ProgressLine progress(progressText, false);  // counts the whole burn, not one run
+        console.dlg->Events().Add(&progress);
         std::istringstream script(c.script);
         EXPECT_EQ(runner.Run(script), c.status);
         console.dlg->Events().Remove(&recorder);
+        console.dlg->Events().Remove(&progress);
+        if (c.records) {
+            const std::string shown = progressText.str();
+            EXPECT_EQ(shown.rfind("cycle " + std::to_string(c.records) + "/1200,"), shown.rfind('\n', shown.size() - 2) + 1)
+                << shown.substr(shown.size() - std::min<size_t>(shown.size(), 300));
+        }
         const std::string said = err.str();
         EXPECT_EQ(said.substr(said.size() - std::min(said.size(), std::string(c.err).size())), c.err) << said;
 
         // Every record carries the plan (the last column); the runs are numbered on, the last
         // has the rest; the last record tells how the burn ended.
-        std::ifstream in(path);
-        std::string line, last;
-        unsigned records = 0;
-        for (std::getline(in, line); std::getline(in, line); last = line, ++records)
-            EXPECT_EQ(line.substr(line.rfind(',') + 1), "1200") << line;
-        EXPECT_EQ(records, c.records);
-        if (records) {
-            EXPECT_EQ(last.rfind(std::to_string(c.runs) + "," + std::to_string(c.lastRunCycles) + ",E,01,", 0), 0u) << last;
-            EXPECT_EQ(last.find(",module error,") != std::string::npos, c.errorAt > 0) << last;
+        const auto rows = ReadCsv(path);
+        for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i].back(), "1200") << i;
+        EXPECT_EQ(rows.size() - 1, c.records);
+        if (c.records) {
+            const std::vector<std::string>& last = rows.back();
+            EXPECT_EQ(last[0] + "," + last[1] + "," + last[2] + "," + last[3],
+                      std::to_string(c.runs) + "," + std::to_string(c.lastRunCycles) + ",E,01");
+            EXPECT_EQ(std::find(last.begin(), last.end(), "module error") != last.end(), c.errorAt > 0);
         }
         EXPECT_FALSE(console.dlg->RunActive());
         std::remove(path.c_str());
