@@ -44,7 +44,9 @@ std::string Escape(const std::string& text) {
             case '"': out += "&quot;"; break;
             case '\'': out += "&#39;"; break;
             default:
-                if (c < 0x20 || c == 0x7F) out += "\xEF\xBF\xBD";
+                // A line break (a module error's text holds one) is white space in HTML; other
+                // controls are shown as the replacement character.
+                if ((c < 0x20 && c != '\n') || c == 0x7F) out += "\xEF\xBF\xBD";
                 else out += static_cast<char>(c);
             }
             ++i;

@@ -226,6 +226,7 @@ TEST(ReportInput, TextsAreShownEscaped) {
         {"a & b's", "a &amp; b&#39;s"},
         {"bad \xFF\xC0\x80 utf8 \xE2\x82", "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD utf8 \xEF\xBF\xBD\xEF\xBF\xBD"},
         {"tab\tbell\x07", "tab\xEF\xBF\xBD" "bell\xEF\xBF\xBD"},
+        {"MOTOR STOP \n CODE[41]", "MOTOR STOP \n CODE[41]"},  // a module error's line break
         {"c1 \xC2\x85 nel", "c1 \xEF\xBF\xBD\xEF\xBF\xBD nel"},  // a C1 control, though valid UTF-8
         {"\xC3\xA9\xE2\x82\xAC ok", "\xC3\xA9\xE2\x82\xAC ok"},
     };
