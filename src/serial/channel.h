@@ -28,6 +28,9 @@ public:
     virtual const std::string& LastError() const = 0;
     virtual int LastErrno() const = 0;
     virtual std::string ResolvePort(int port) const = 0;
+    // Bytes the device holds that the reader has not taken yet (0 when none or unknown). Called
+    // on the UI thread, so a host can let bytes already on the line in before a timer fires.
+    virtual size_t UnreadBytes() const { return 0; }
 };
 
 }  // namespace kalvor

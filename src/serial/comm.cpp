@@ -380,6 +380,13 @@ int CComm::ClosePort() {
     return 1;
 }
 
+size_t CComm::UnreadBytes() const {
+    if (!m_bConnected || !m_session) return 0;
+    int n = 0;
+    if (::ioctl(m_session->fd, FIONREAD, &n) != 0 || n < 0) return 0;
+    return static_cast<size_t>(n);
+}
+
 int CComm::WriteComm(const uint8_t* data, uint32_t length) {
     if (!m_bConnected || !m_session) return 0;
     if (length == 0) return 1;

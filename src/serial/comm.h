@@ -73,6 +73,7 @@ public:
     int LastErrno() const override { return m_lastErrno; }
     // The device path that port n resolves to, for tooltips.
     std::string ResolvePort(int port) const override;
+    size_t UnreadBytes() const override;
     // Number of reader threads still running (tests and benchmarks).
     static int RunningReaders();
 

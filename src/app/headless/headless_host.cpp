@@ -132,6 +132,17 @@ bool HeadlessHost::ServeOne(int64_t waitUntilMs) {
     for (int id = 0; id < kTimers; ++id)
         if (m_due[id] >= 0 && (next < 0 || m_due[id] < m_due[next])) next = id;
     if (next >= 0 && m_due[next] <= now) {
+        // A timer is the last of the UI thread's work: bytes already on the line are taken in
+        // first, so that a late turn of this process on a busy machine never lets a deadline pass
+        // on an answer that came in time. The wait for the reader is bounded (5 x 20 ms).
+        if (m_dlg && m_lateReads < kMaxLateReads && m_dlg->Comm().UnreadBytes() > 0) {
+            ++m_lateReads;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait_for(lock, std::chrono::milliseconds(20),
+                            [&] { return !m_handOvers.empty() || m_interrupt.load() != 0; });
+            return true;
+        }
+        m_lateReads = 0;
         m_due[next] = -1;  // one-shot: stopped before it is handled
         if (m_dlg) m_dlg->OnTimer(next);
         return true;

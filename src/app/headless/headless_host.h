@@ -73,6 +73,7 @@ private:
         bool done = false;
     };
     static constexpr int kTimers = 8;
+    static constexpr int kMaxLateReads = 5;
 
     bool ServeOne(int64_t waitUntilMs);
 
@@ -91,6 +92,7 @@ private:
     int m_portWaitS = -1;
     std::atomic<int> m_interrupt{0};
     std::function<void(const std::string&)> m_actionNoter;
+    int m_lateReads = 0;  // waits for the reader before the timer now due
 };
 
 }  // namespace kalvor
