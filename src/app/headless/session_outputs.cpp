@@ -183,7 +183,11 @@ void SessionOutputs::OnBox(const RunTime&, const std::string& text, const std::s
 }
 
 void SessionOutputs::OnLinkTimeOut(const RunTime&, LinkTimer timer, const char* state) {
-    if (m_trace) m_trace->Event("LINK", std::string("time-out: ") + LinkTimerName(timer) + " timer in " + state);
+    if (!m_trace) return;
+    // What the device held unread at that moment tells a late line from a late console.
+    const size_t unread = m_dlg ? m_dlg->Comm().UnreadBytes() : 0;
+    m_trace->Event("LINK", std::string("time-out: ") + LinkTimerName(timer) + " timer in " + state +
+                               (unread ? ", " + std::to_string(unread) + " bytes unread on the line" : ""));
 }
 
 void SessionOutputs::OnLinkGaveUp(const RunTime&, const char* how, const char* state) {
