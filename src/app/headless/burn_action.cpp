@@ -15,29 +15,7 @@ constexpr int kDispenseButton = 1020;   // "DISPENSE" on the MENU page
 // How long the console may stay busy with an earlier exchange before a run is started.
 constexpr int64_t kIdleWaitMs = 30000;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
-
-std::string ParseBurnArguments(const std::string& operands, unsigned& cycles) {
-    size_t i = 0;
-    while (i < operands.size() && IsBlank(operands[i])) ++i;
-    const size_t start = i;
-    while (i < operands.size() && !IsBlank(operands[i])) ++i;
-    const std::string word = operands.substr(start, i - start);
-    while (i < operands.size() && IsBlank(operands[i])) ++i;
-    const std::string range = "burn needs a number of cycles from 1 to " + std::to_string(kMaxBurnCycles);
-    if (word.empty()) return range;
-    if (i < operands.size()) return "unexpected '" + operands.substr(i) + "' after the command";
-    int64_t n = 0;
-    for (char c : word) {
-        if (c < '0' || c > '9' || n > kMaxBurnCycles) return range + ", not '" + word + "'";
-        n = n * 10 + (c - '0');
-    }
-    if (n < 1 || n > kMaxBurnCycles) return range + ", not '" + word + "'";
-    cycles = static_cast<unsigned>(n);
-    return {};
-}
 
 BurnAction::BurnAction(CConsoleDlg& dlg, ScriptHost& host, int portWaitS)
     : m_dlg(dlg), m_host(host), m_portWaitS(portWaitS) {
@@ -83,10 +61,9 @@ bool BurnAction::StartRun(unsigned cycles, std::string& why) {
     return true;
 }
 
-bool BurnAction::Run(const std::string& operands, std::string& why) {
-    unsigned planned = 0;
-    why = ParseBurnArguments(operands, planned);
-    if (!why.empty()) return false;
+bool BurnAction::Run(unsigned planned, std::string& why) {
+    why.clear();
+    if (planned == 0) return true;
     if (m_dlg.RunActive()) {
         why = "burn: a dispense run is under way (wait run first)";
         return false;

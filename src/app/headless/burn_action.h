@@ -28,10 +28,6 @@ class ScriptHost;
 constexpr int64_t kMaxBurnCycles = 1000000;
 constexpr unsigned kMaxRunCycles = 999;
 
-// The operands of `burn` (the rest of the line after the word, comment removed): one number
-// 1..kMaxBurnCycles and nothing else. Empty string, or what is wrong.
-std::string ParseBurnArguments(const std::string& operands, unsigned& cycles);
-
 class BurnAction final : public RunObserver {
 public:
     // `portWaitS`: how long a lost port is waited for, in seconds; -1 or 0: not at all.
@@ -40,10 +36,11 @@ public:
     BurnAction(const BurnAction&) = delete;
     BurnAction& operator=(const BurnAction&) = delete;
 
-    // Runs the burn. False with `why` for a script error (bad operands, not on the MENU page,
+    // Runs a burn of `planned` cycles (1..kMaxBurnCycles, as the script check let through).
+    // False with `why` for a script error (not on the MENU page,
     // DISPENSE refused); false with `why` empty when a signal ended it. True when the burn ended
     // otherwise, whether or not all N cycles were written (the records and the exit status tell).
-    bool Run(const std::string& operands, std::string& why);
+    bool Run(unsigned planned, std::string& why);
     unsigned Written() const { return m_written; }
 
     void OnRunStarted(const RunTime&, unsigned) override { m_runStarted = true; }

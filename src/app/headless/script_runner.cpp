@@ -188,7 +188,9 @@ bool ScriptRunner::Execute(const ScriptLine& line, bool& quit) {
     if (command == "wait") return Wait(line);
     if (command == "burn") {
         std::string why;
-        if (BurnAction(m_dlg, m_host, m_host.PortWaitS()).Run(line.words.at(0).text, why)) return true;
+        int64_t planned = 0;  // checked already: 1 to kMaxBurnCycles
+        ParseScriptNumber(line.words.at(0).text, kMaxBurnCycles, planned);
+        if (BurnAction(m_dlg, m_host, m_host.PortWaitS()).Run(static_cast<unsigned>(planned), why)) return true;
         return why.empty() ? false : Fail(n, why);  // empty: a signal ended the burn
     }
     if (command == "print") return Print(line);
